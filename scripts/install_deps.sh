@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing, benchmarking and fuzzing need.
+# Idempotent: returns at once when everything is present.
+set -euo pipefail
+
+packages=(
+  build-essential cmake git
+  # ROS 2 build tooling and runtimes that Debian 12 ships
+  ament-cmake ament-cmake-ros ament-cmake-googletest
+  rosidl-cmake rosidl-generator-c-cpp python3-rosidl
+  librosidl-runtime-c-cpp-dev librosidl-typesupport-interface-dev
+  librosidl-typesupport-introspection-c-cpp-dev
+  librcutils-dev librcpputils-dev libament-index-cpp-dev
+  # libraries
+  nlohmann-json3-dev libyaml-cpp-dev libglpk-dev libopencv-dev libeigen3-dev
+  # tests, benchmarks, sanitizers and fuzzing
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev libfuzzer-14-dev clang-format
+)
+
+missing=()
+for pkg in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install_deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+echo "install_deps: installing ${missing[*]}"
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
