@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the release configuration and runs every benchmark program in bench/.
+# Extra arguments go to each program (for example --benchmark_filter=Projection).
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+dir="${VANTOREL_BUILD_ROOT:-$root/build}/bench-release"
+
+"$root/scripts/install_deps.sh"
+cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DVANTOREL_BUILD_BENCHMARKS=ON >/dev/null
+cmake --build "$dir" --parallel "$(nproc)"
+for program in "$dir"/bench/bench_*; do
+  [ -x "$program" ] || continue
+  echo "=== $(basename "$program")"
+  "$program" --benchmark_counters_tabular=true "$@"
+done
