@@ -3,38 +3,37 @@
 # (dlopen) or reach a type-support handle (anything of rosidl_typesupport_cpp).
 # In: LIBRARY (path of the shared library), LINK_ITEMS (its link items, joined by "|"),
 #     PATTERN (regular expression matching the interface libraries' names).
-set(_type_support_pattern "${PATTERN}")
 
-execute_process(COMMAND readelf --dynamic --wide "${LIBRARY}"
-  OUTPUT_VARIABLE _dynamic RESULT_VARIABLE _result)
-if(NOT _result EQUAL 0)
-  message(FATAL_ERROR "readelf failed on ${LIBRARY}")
-endif()
-execute_process(COMMAND readelf --dyn-syms --wide "${LIBRARY}"
-  OUTPUT_VARIABLE _symbols RESULT_VARIABLE _result)
-if(NOT _result EQUAL 0)
-  message(FATAL_ERROR "readelf failed on ${LIBRARY}")
-endif()
+function(readelf_lines out_var option)
+  execute_process(COMMAND readelf ${option} --wide "${LIBRARY}"
+    OUTPUT_VARIABLE _text RESULT_VARIABLE _result)
+  if(NOT _result EQUAL 0)
+    message(FATAL_ERROR "readelf ${option} failed on ${LIBRARY}")
+  endif()
+  string(REPLACE "\n" ";" _text "${_text}")
+  set(${out_var} "${_text}" PARENT_SCOPE)
+endfunction()
+
+# Appends to `findings` every line that matches both `selector` and `pattern`.
+function(report_matches findings label lines selector pattern)
+  set(_found "${${findings}}")
+  foreach(_line IN LISTS lines)
+    if(_line MATCHES "${selector}" AND _line MATCHES "${pattern}")
+      string(APPEND _found "\n  ${label}: ${_line}")
+    endif()
+  endforeach()
+  set(${findings} "${_found}" PARENT_SCOPE)
+endfunction()
+
+readelf_lines(_dynamic --dynamic)
+readelf_lines(_symbols --dyn-syms)
+string(REPLACE "|" ";" _items "${LINK_ITEMS}")
 
 set(_findings "")
-string(REPLACE "\n" ";" _dynamic_lines "${_dynamic}")
-foreach(_line IN LISTS _dynamic_lines)
-  if(_line MATCHES "\\(NEEDED\\)" AND _line MATCHES "${_type_support_pattern}")
-    string(APPEND _findings "\n  needs: ${_line}")
-  endif()
-endforeach()
-string(REPLACE "\n" ";" _symbol_lines "${_symbols}")
-foreach(_line IN LISTS _symbol_lines)
-  if(_line MATCHES " UND " AND _line MATCHES "(dlopen|dlmopen|rosidl_typesupport_cpp|${_type_support_pattern})")
-    string(APPEND _findings "\n  undefined symbol: ${_line}")
-  endif()
-endforeach()
-string(REPLACE "|" ";" _items "${LINK_ITEMS}")
-foreach(_item IN LISTS _items)
-  if(_item MATCHES "${_type_support_pattern}")
-    string(APPEND _findings "\n  link item: ${_item}")
-  endif()
-endforeach()
+report_matches(_findings "needs" "${_dynamic}" "\\(NEEDED\\)" "${PATTERN}")
+report_matches(_findings "undefined symbol" "${_symbols}" " UND "
+  "(dlopen|dlmopen|rosidl_typesupport_cpp|${PATTERN})")
+report_matches(_findings "link item" "${_items}" "." "${PATTERN}")
 
 if(_findings)
   message(FATAL_ERROR "${LIBRARY} depends on the interface libraries:${_findings}")

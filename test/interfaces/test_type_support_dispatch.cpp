@@ -7,7 +7,6 @@
 
 #include <rosidl_typesupport_cpp/identifier.hpp>
 #include <rosidl_typesupport_cpp/message_type_support_dispatch.hpp>
-#include <rosidl_typesupport_cpp/service_type_support_dispatch.hpp>
 #include <set>
 #include <string>
 #include <thread>
@@ -19,15 +18,12 @@ constexpr const char* kIntrospection = "rosidl_typesupport_introspection_cpp";
 constexpr const char* kStatusSymbol =
     "rosidl_typesupport_introspection_cpp__get_message_type_support_handle__vantorel_base_utils__"
     "msg__StableTransformStatus";
-constexpr const char* kServiceSymbol =
-    "rosidl_typesupport_introspection_cpp__get_service_type_support_handle__vantorel_base_utils__"
-    "srv__GetStableTransform";
 
 // A one-entry dispatch record set. Instances are static: a loaded library stays in its slot
 // for the life of the process, as it does for generated handles.
-template <typename Handle>
-struct OneEntry {
-  OneEntry(const char* package, const char* symbol, Handle handle_template)
+struct MessageEntry {
+  MessageEntry(const char* package, const char* symbol,
+               rosidl_message_type_support_t handle_template)
       : identifiers{kIntrospection},
         symbols{symbol},
         map{1, package, identifiers, symbols, slots},
@@ -38,10 +34,8 @@ struct OneEntry {
   const char* symbols[1];
   void* slots[1] = {nullptr};
   const type_support_map_t map;
-  Handle handle;
+  rosidl_message_type_support_t handle;
 };
-
-using MessageEntry = OneEntry<rosidl_message_type_support_t>;
 
 rosidl_message_type_support_t dispatchingMessage() {
   return {rosidl_typesupport_cpp::typesupport_identifier, nullptr,
@@ -62,25 +56,6 @@ std::string takeError() {
 
 bool mentions(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-TEST(TypeSupportDispatch, ResolvesAHandMadeMapThroughTheGeneratedLibrary) {
-  static MessageEntry entry("vantorel_base_utils", kStatusSymbol, dispatchingMessage());
-  const auto* resolved = lookUp(&entry.handle, kIntrospection);
-  ASSERT_NE(resolved, nullptr) << takeError();
-  EXPECT_STREQ(resolved->typesupport_identifier, kIntrospection);
-  EXPECT_NE(entry.slots[0], nullptr);
-}
-
-TEST(TypeSupportDispatch, ServicesResolveThroughTheServiceFunction) {
-  static OneEntry<rosidl_service_type_support_t> entry(
-      "vantorel_base_utils", kServiceSymbol,
-      {rosidl_typesupport_cpp::typesupport_identifier, nullptr,
-       &rosidl_typesupport_cpp::get_service_typesupport_handle_function});
-  const auto* resolved = rosidl_typesupport_cpp::get_service_typesupport_handle_function(
-      &entry.handle, kIntrospection);
-  ASSERT_NE(resolved, nullptr) << takeError();
-  EXPECT_STREQ(resolved->typesupport_identifier, kIntrospection);
 }
 
 TEST(TypeSupportDispatch, MissingLibraryOrSymbolGivesNullWithTheReason) {

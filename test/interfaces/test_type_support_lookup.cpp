@@ -103,18 +103,6 @@ TEST(TypeSupportLookUp, IntrospectionResolvesToTheGeneratedTypeSupportOnce) {
   }
 }
 
-TEST(TypeSupportLookUp, NestedPackageMessageIsIntrospectedToo) {
-  const auto* response = rosidl_typesupport_cpp::get_message_type_support_handle<
-      vantorel_base_utils::srv::GetStableTransform_Response>();
-  const auto* resolved = response->func(response, kIntrospection);
-  ASSERT_NE(resolved, nullptr) << takeError();
-  const IntrospectedMessage& members = introspectedMessage(resolved);
-  ASSERT_EQ(memberNames(members), (std::vector<std::string>{"success", "status"}));
-  const IntrospectedMessage& status = introspectedMessage(members.members_[1].members_);
-  EXPECT_STREQ(status.message_namespace_, "vantorel_base_utils::msg");
-  EXPECT_EQ(memberNames(status), definitionFields("msg/StableTransformStatus.msg").at(0));
-}
-
 TEST(TypeSupportLookUp, OwnIdentifierReturnsTheHandleItself) {
   for (const HandleView& view : packageHandles()) {
     SCOPED_TRACE(view.qualified);
