@@ -1,6 +1,7 @@
 #include "vantorel_base_utils/set_cover.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -367,7 +368,8 @@ class BranchAndBound {
       }
       return;
     }
-    if (ctx_.num_selected + 1 >= best_size || boundReaches(best_size)) {
+    if (ctx_.num_selected + 1 >= best_size || largestGainsBoundReaches(best_size) ||
+        elementChargeBoundReaches(best_size)) {
       return;
     }
     const int branch_elem = firstUncovered();
@@ -397,7 +399,7 @@ class BranchAndBound {
 
   // True when no cover below this node can have fewer than best_size candidates: k more
   // candidates cover at most the sum of the k largest gains.
-  bool boundReaches(int best_size) {
+  bool largestGainsBoundReaches(int best_size) {
     std::size_t largest = 0;
     for (std::size_t c = 0; c < gain_.size(); ++c) {
       if (gain_[c] > 0 && !ctx_.cands[c].selected) {
@@ -420,6 +422,37 @@ class BranchAndBound {
       needed -= taken * gain;
     }
     return size >= best_size || needed > 0;
+  }
+
+  // True when no cover below this node can have fewer than best_size candidates: charge
+  // each uncovered element 1/g for the largest gain g among the candidates that list it.
+  // A candidate of gain g covers at most g uncovered elements, each charged at most 1/g,
+  // so any cover needs at least as many more candidates as the charges add up to. Only
+  // used when the uncovered count agrees with the flags, as it does on solver contexts.
+  bool elementChargeBoundReaches(int best_size) const {
+    double charges = 0.0;
+    int uncovered = 0;
+    bool uncoverable = false;
+    for (std::size_t e = 0; e < ctx_.elems.size(); ++e) {
+      if (ctx_.elems[e].covered) {
+        continue;
+      }
+      ++uncovered;
+      int largest = 0;
+      for (std::size_t k = listing_.begin[e]; k < listing_.begin[e + 1]; ++k) {
+        const auto c = static_cast<std::size_t>(listing_.items[k]);
+        if (!ctx_.cands[c].selected) {
+          largest = std::max(largest, gain_[c]);
+        }
+      }
+      uncoverable = uncoverable || largest == 0;
+      charges += largest > 0 ? 1.0 / largest : 0.0;
+    }
+    if (uncovered != ctx_.num_uncovered) {
+      return false;
+    }
+    // The margin keeps rounding from ever lifting an integral sum to the next integer.
+    return uncoverable || ctx_.num_selected + std::ceil(charges - 1e-9) >= best_size;
   }
 
   int firstUncovered() const {
