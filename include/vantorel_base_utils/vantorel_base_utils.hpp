@@ -6,6 +6,7 @@
 #include "vantorel_base_utils/json_utils.hpp"
 #include "vantorel_base_utils/logger.hpp"
 #include "vantorel_base_utils/orientation_offset.hpp"
+#include "vantorel_base_utils/set_cover.hpp"
 #include "vantorel_base_utils/timer.hpp"
 #include "vantorel_base_utils/transforms.hpp"
 #include "vantorel_base_utils/yaml_utils.hpp"
