@@ -58,10 +58,11 @@ std::vector<std::array<int, 2>> pixelsOfPairs(const std::vector<std::pair<int, i
 }
 
 nlohmann::json toPointsJson(const std::vector<ProjectedPoint>& points) {
-  nlohmann::json result = nlohmann::json::array();
+  nlohmann::json::array_t result;
+  result.reserve(points.size());
   for (const ProjectedPoint& p : points) {
-    result.push_back(nlohmann::json::array(
-        {static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z)}));
+    result.emplace_back(nlohmann::json::array_t{static_cast<double>(p.x), static_cast<double>(p.y),
+                                                static_cast<double>(p.z)});
   }
   return result;
 }

@@ -208,12 +208,13 @@ VANTOREL_AVX512 unsigned projectSixteen(const std::array<int, 2>* pixels, unsign
     z = _mm512_maskz_compress_ps(keep, z);
   }
   const unsigned kept = static_cast<unsigned>(__builtin_popcount(keep));
-  unsigned floats_left = 3 * kept;
-  for (int o = 0; o < 3 && floats_left > 0; ++o) {
+  // Three stores of 16 floats hold 16 points; fewer points need fewer, masked, stores.
+  const unsigned floats = 3 * kept;
+  for (unsigned o = 0; o < 3; ++o) {
     const __m512 xy = _mm512_permutex2var_ps(x, _mm512_load_si512(kInterleave.xy[o]), y);
     const __m512 xyz = _mm512_permutex2var_ps(xy, _mm512_load_si512(kInterleave.z[o]), z);
-    _mm512_mask_storeu_ps(out + kLanes * o, firstLanes(floats_left), xyz);
-    floats_left -= std::min(floats_left, 16u);
+    const unsigned done = 16 * o;
+    _mm512_mask_storeu_ps(out + done, firstLanes(floats > done ? floats - done : 0), xyz);
   }
   return kept;
 }

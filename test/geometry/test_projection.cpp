@@ -13,10 +13,12 @@
 #include <Eigen/Geometry>
 
 #include "geometry/projection_kernel.hpp"
+#include "support/runtime_error_text.hpp"
 #include "vantorel_base_utils/vantorel_base_utils.hpp"
 
 namespace vbu = vantorel_base_utils;
 using nlohmann::json;
+using vantorel_test::runtimeErrorText;
 using Pixels = std::vector<std::array<int, 2>>;
 
 namespace {
@@ -52,15 +54,6 @@ void expectPoint(const vbu::ProjectedPoint& p, float x, float y, float z) {
   EXPECT_FLOAT_EQ(p.x, x);
   EXPECT_FLOAT_EQ(p.y, y);
   EXPECT_FLOAT_EQ(p.z, z);
-}
-
-std::string failureOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "no std::runtime_error";
 }
 
 // The formula as written down, in double precision, one pixel at a time.
@@ -216,7 +209,7 @@ TEST(ProjectPixels, RefuseContextsThatCannotBeRead) {
         [&] { vbu::projectImagePointsJsonToArmBase(ctx, json::array()); },
     };
     for (const auto& call : calls) {
-      EXPECT_EQ(failureOf(call), "ProjectionContext is invalid");
+      EXPECT_EQ(runtimeErrorText(call), "ProjectionContext is invalid");
     }
   };
   invalid(vbu::ProjectionContext());
@@ -328,15 +321,16 @@ TEST(ImagePointsJson, AcceptsTheThreeEntryShapes) {
 }
 
 TEST(ImagePointsJson, RefusesOtherShapesAndOutOfRangeCoordinates) {
-  EXPECT_EQ(failureOf([] { vbu::parseImagePointsJson(json::parse(R"({"points":[]})")); }),
+  EXPECT_EQ(runtimeErrorText([] { vbu::parseImagePointsJson(json::parse(R"({"points":[]})")); }),
             "points must be a json array");
-  EXPECT_EQ(failureOf([] { vbu::parseImagePointsJson(json()); }), "points must be a json array");
+  EXPECT_EQ(runtimeErrorText([] { vbu::parseImagePointsJson(json()); }),
+            "points must be a json array");
   for (const char* text :
        {R"([[3.0, 4]])", R"([[3]])", R"([[3, "4"]])", R"([{"x":1}])", R"([{"x":1,"v":2}])",
         R"([{"u":1,"v":2.5}])", R"([true])", R"([null])", R"([5])", R"(["3,4"])", R"([[1,2], [3]])",
         R"([[2147483648, 0]])", R"([[0, -2147483649]])", R"([[4294967296, 4294967296]])",
         R"([{"x":0,"y":18446744073709551615}])", R"([{"u":-9223372036854775808,"v":0}])"}) {
-    EXPECT_EQ(failureOf([&] { vbu::parseImagePointsJson(json::parse(text)); }),
+    EXPECT_EQ(runtimeErrorText([&] { vbu::parseImagePointsJson(json::parse(text)); }),
               "invalid point entry in points json")
         << text;
   }
@@ -353,10 +347,10 @@ TEST(ImagePointsJson, ProjectsIntoPointsJson) {
   EXPECT_EQ(vbu::projectImagePointsJsonToMap(ctx, json::parse("[[-1,-1]]")).dump(), "[]");
 
   // The input is parsed before the context is looked at.
-  EXPECT_EQ(
-      failureOf([] { vbu::projectImagePointsJsonToMap(vbu::ProjectionContext(), json::object()); }),
-      "points must be a json array");
-  EXPECT_EQ(failureOf([] {
+  EXPECT_EQ(runtimeErrorText(
+                [] { vbu::projectImagePointsJsonToMap(vbu::ProjectionContext(), json::object()); }),
+            "points must be a json array");
+  EXPECT_EQ(runtimeErrorText([] {
               vbu::projectImagePointsJsonToArmBase(vbu::ProjectionContext(), json::parse("[[1]]"));
             }),
             "invalid point entry in points json");

@@ -9,10 +9,12 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "support/runtime_error_text.hpp"
 #include "vantorel_base_utils/vantorel_base_utils.hpp"
 
 namespace vbu = vantorel_base_utils;
 using nlohmann::json;
+using vantorel_test::runtimeErrorText;
 
 namespace {
 
@@ -34,17 +36,8 @@ cv::Mat depthImage(int rows, int cols, int type = CV_16UC1) {
   return cv::Mat(rows, cols, type, cv::Scalar(1000));
 }
 
-std::string failureOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "no std::runtime_error";
-}
-
 std::string coreFailure(const cv::Mat& image, const vbu::CameraModel& m) {
-  return failureOf([&] {
+  return runtimeErrorText([&] {
     vbu::createProjectionContext(image, m, Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(),
                                  0, 10000, kLogger);
   });
@@ -76,7 +69,7 @@ class TempDir {
 
 TEST(ProjectionContextChecks, ReportEachProblemWithItsTextInPrecedenceOrder) {
   // Intrinsics come before the image, even an empty one.
-  EXPECT_EQ(failureOf([] {
+  EXPECT_EQ(runtimeErrorText([] {
               vbu::createProjectionContext(cv::Mat(), sensor_msgs::msg::CameraInfo(),
                                            Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(),
                                            0, 1, kLogger);
@@ -125,7 +118,7 @@ TEST(ProjectionContextChecks, TransformErrorsComeFirstThenTheFileThenTheCore) {
                json::out_of_range);
 
   // The file is read before the intrinsics are looked at.
-  EXPECT_EQ(failureOf([&] {
+  EXPECT_EQ(runtimeErrorText([&] {
               vbu::createProjectionContext(missing, sensor_msgs::msg::CameraInfo(), good, good, 0,
                                            1, kLogger);
             }),
@@ -146,7 +139,7 @@ TEST(ProjectionContextFiles, ReadsSixteenBitImagesAndRefusesOthers) {
   EXPECT_EQ(cv::countNonZero(ctx.depth != depth), 0);
 
   ASSERT_TRUE(cv::imwrite(dir.file("gray.png"), cv::Mat(3, 5, CV_8UC1, cv::Scalar(9))));
-  EXPECT_EQ(failureOf([&] {
+  EXPECT_EQ(runtimeErrorText([&] {
               vbu::createProjectionContext(dir.file("gray.png"), model(5, 3),
                                            Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(),
                                            0, 1, kLogger);
@@ -154,7 +147,7 @@ TEST(ProjectionContextFiles, ReadsSixteenBitImagesAndRefusesOthers) {
             "Depth image must be CV_16UC1, actual type=0");
 
   std::ofstream(dir.file("not_an_image.png")) << "plain text";
-  EXPECT_EQ(failureOf([&] {
+  EXPECT_EQ(runtimeErrorText([&] {
               vbu::createProjectionContext(dir.file("not_an_image.png"), model(5, 3),
                                            Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(),
                                            0, 1, kLogger);
