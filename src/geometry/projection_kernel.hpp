@@ -48,7 +48,7 @@ using BlockProjector = std::size_t (*)(const std::array<int, 2>* pixels, std::si
                                        const DepthView& view, const Lift& lift,
                                        ProjectedPoint* out);
 // Small enough for a block's points to stay in L1 until they are appended to the result.
-constexpr std::size_t kBlockSize = 512;
+constexpr std::size_t kBlockSize = 128;
 
 // The loop for any x86-64 (or other) CPU.
 std::size_t projectBlockPortable(const std::array<int, 2>* pixels, std::size_t count,
