@@ -4,5 +4,6 @@
 
 #include "vantorel_base_utils/camera_model.hpp"
 #include "vantorel_base_utils/transforms.hpp"
+#include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 #endif  // VANTOREL_BASE_UTILS__VANTOREL_BASE_UTILS_HPP_
