@@ -153,10 +153,36 @@ void BM_WindowCopy(benchmark::State& state) {
 }
 
 void BM_PixelScan(benchmark::State& state) {
+  std::size_t pixels_per_frame = 0;
+  for (const auto& instances : frame().map) {
+    for (const auto& pixels : instances.second) {
+      pixels_per_frame += pixels.size();
+    }
+  }
+  state.counters["pixels"] = static_cast<double>(pixels_per_frame);
   for (auto _ : state) {
     for (const cv::Mat& window : frame().windows) {
       std::vector<std::array<int, 2>> pixels;
       ymp::appendSetPixels(window, 3, 4, pixels);
+      benchmark::DoNotOptimize(pixels.data());
+    }
+  }
+  perFrame(state);
+}
+
+// The plain byte-by-byte loop with push_back, as the yardstick for the library's scan.
+void BM_PixelScanBytewise(benchmark::State& state) {
+  for (auto _ : state) {
+    for (const cv::Mat& window : frame().windows) {
+      std::vector<std::array<int, 2>> pixels;
+      for (int r = 0; r < window.rows; ++r) {
+        const std::uint8_t* row = window.ptr<std::uint8_t>(r);
+        for (int c = 0; c < window.cols; ++c) {
+          if (row[c] != 0) {
+            pixels.push_back({3 + c, 4 + r});
+          }
+        }
+      }
       benchmark::DoNotOptimize(pixels.data());
     }
   }
@@ -187,12 +213,24 @@ void BM_BuildPixelMap(benchmark::State& state) {
   perFrame(state);
 }
 
+ymp::InstancePixelMap roadToPixelMap(const rclcpp::Logger& logger) {
+  const auto parsed = ymp::parseYoloResult(frame().json_text, logger);
+  const auto kept = ymp::sameClassBboxNms(ymp::filterParsedYolo(parsed, {}), 0.5F, logger);
+  return ymp::buildInstancePixelMap(kept, logger);
+}
+
 void BM_WholeRoad(benchmark::State& state) {
   const auto logger = rclcpp::get_logger("bench");
   for (auto _ : state) {
-    const auto parsed = ymp::parseYoloResult(frame().json_text, logger);
-    const auto kept = ymp::sameClassBboxNms(ymp::filterParsedYolo(parsed, {}), 0.5F, logger);
-    benchmark::DoNotOptimize(ymp::instancePixelMapToJson(ymp::buildInstancePixelMap(kept, logger)));
+    benchmark::DoNotOptimize(roadToPixelMap(logger));
+  }
+  perFrame(state);
+}
+
+void BM_WholeRoadWithJson(benchmark::State& state) {
+  const auto logger = rclcpp::get_logger("bench");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ymp::instancePixelMapToJson(roadToPixelMap(logger)));
   }
   perFrame(state);
 }
@@ -204,9 +242,11 @@ BENCHMARK(BM_Base64Decode)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PngDecode)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WindowCopy)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PixelScan)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PixelScanBytewise)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RoiPngEncode)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MapToJson)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildPixelMap)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WholeRoad)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WholeRoadWithJson)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -123,10 +123,14 @@ InstancePixelSet makePixelSet(const YoloDetection& detection, Window window) {
 
 }  // namespace
 
-// Word-at-a-time over the zero runs that make up most of a mask; byte by byte inside words
-// that hold any set pixel.
+// Word-at-a-time over the zero runs that make up most of a mask. Inside a word with set
+// bytes every candidate is written and the cursor advances only past set ones, so mixed
+// words cost no branch per byte; the count taken first sizes the output exactly.
 void appendSetPixels(const cv::Mat& mask, int origin_x, int origin_y, std::vector<Pixel>& out) {
-  out.reserve(static_cast<std::size_t>(cv::countNonZero(mask)));
+  const std::size_t start = out.size();
+  const auto set_count = static_cast<std::size_t>(cv::countNonZero(mask));
+  out.resize(start + set_count + 1);  // one spare slot for the last candidate write
+  Pixel* next = out.data() + start;
   const int cols = mask.cols;
   for (int r = 0; r < mask.rows; ++r) {
     const std::uint8_t* row = mask.ptr<std::uint8_t>(r);
@@ -139,17 +143,16 @@ void appendSetPixels(const cv::Mat& mask, int origin_x, int origin_y, std::vecto
         continue;
       }
       for (int k = 0; k < 8; ++k) {
-        if (row[c + k] != 0) {
-          out.push_back({origin_x + c + k, y});
-        }
+        *next = {origin_x + c + k, y};
+        next += row[c + k] != 0 ? 1 : 0;
       }
     }
     for (; c < cols; ++c) {
-      if (row[c] != 0) {
-        out.push_back({origin_x + c, y});
-      }
+      *next = {origin_x + c, y};
+      next += row[c] != 0 ? 1 : 0;
     }
   }
+  out.resize(start + set_count);
 }
 
 std::vector<InstancePixelSet> buildInstancePixelSets(const ParsedYolo& parsed,
