@@ -11,5 +11,6 @@
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/transforms.hpp"
 #include "vantorel_base_utils/yaml_utils.hpp"
+#include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 #endif  // VANTOREL_BASE_UTILS__VANTOREL_BASE_UTILS_HPP_
