@@ -73,9 +73,6 @@ std::size_t projectBlockPortable(const std::array<int, 2>* pixels, std::size_t c
   return n;
 }
 
-using BlockProjector = std::size_t (*)(const std::array<int, 2>*, std::size_t, const DepthView&,
-                                       const Lift&, ProjectedPoint*);
-
 BlockProjector blockProjectorFor(const DepthView& view) {
 #if VANTOREL_HAVE_AVX512_PROJECTION
   if (avx512ProjectionUsable(view)) {
