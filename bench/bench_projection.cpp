@@ -12,6 +12,7 @@
 #include <Eigen/Geometry>
 #include <opencv2/imgproc.hpp>
 
+#include "geometry/projection_kernel.hpp"
 #include "vantorel_base_utils/vantorel_base_utils.hpp"
 
 #ifdef VANTOREL_BENCH_WITH_OPENCV_RGBD
@@ -168,6 +169,20 @@ void BM_ListFullFrameRowOrder(benchmark::State& state) {
   countPixels(state, pixels.size());
 }
 
+// The loop CPUs without AVX-512 run, measured here on any CPU.
+void BM_ListFullFramePortableLoop(benchmark::State& state) {
+  namespace kernel = vbu::projection_kernel;
+  const auto& ctx = frameContext();
+  const Pixels pixels = wholeFrame();
+  const auto view = kernel::depthViewOf(ctx.depth, ctx.min_depth, ctx.max_depth);
+  const auto lift = kernel::liftFor(ctx.fx, ctx.fy, ctx.cx, ctx.cy, ctx.camera_to_map);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        kernel::projectPixels(view, lift, pixels, kernel::projectBlockPortable));
+  }
+  countPixels(state, pixels.size());
+}
+
 // Reads the pixel list and the depth image and writes as many bytes as the projection
 // writes, into a fresh buffer as the projection's result is.
 void BM_CopyReferenceFullFrame(benchmark::State& state) {
@@ -240,6 +255,7 @@ void BM_JsonOneInstance(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ListFullFrameRowOrder)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ListFullFramePortableLoop)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CopyReferenceFullFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StraightforwardFullFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ListRandom100k)->Unit(benchmark::kMicrosecond);

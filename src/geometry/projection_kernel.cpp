@@ -73,9 +73,6 @@ std::size_t projectBlockPortable(const std::array<int, 2>* pixels, std::size_t c
   return n;
 }
 
-using BlockProjector = std::size_t (*)(const std::array<int, 2>*, std::size_t, const DepthView&,
-                                       const Lift&, ProjectedPoint*);
-
 BlockProjector blockProjectorFor(const DepthView& view) {
 #if VANTOREL_HAVE_AVX512_PROJECTION
   if (avx512ProjectionUsable(view)) {
@@ -121,13 +118,15 @@ std::vector<ProjectedPoint> projectPixels(const DepthView& view, const Lift& lif
                                           BlockProjector project_block) {
   std::vector<ProjectedPoint> result;
   result.reserve(pixels.size());
-  // Each block's points are assembled in L1 and appended with one copy, within the reserved
-  // capacity.
-  std::array<ProjectedPoint, kBlockSize> block;
+  // Within the reserved capacity neither resize reallocates, and growing by a block does not
+  // touch memory (the point's default constructor does nothing): the block is written once.
   for (std::size_t start = 0; start < pixels.size(); start += kBlockSize) {
     const std::size_t count = std::min(kBlockSize, pixels.size() - start);
-    const std::size_t kept = project_block(pixels.data() + start, count, view, lift, block.data());
-    result.insert(result.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(kept));
+    const std::size_t old_size = result.size();
+    result.resize(old_size + count);
+    const std::size_t kept =
+        project_block(pixels.data() + start, count, view, lift, result.data() + old_size);
+    result.resize(old_size + kept);
   }
   return result;
 }

@@ -47,7 +47,7 @@ Lift liftFor(double fx, double fy, double cx, double cy, const Eigen::Matrix4d& 
 using BlockProjector = std::size_t (*)(const std::array<int, 2>* pixels, std::size_t count,
                                        const DepthView& view, const Lift& lift,
                                        ProjectedPoint* out);
-// Small enough for a block's points to stay in L1 until they are appended to the result.
+// Pixels per call of a block projector; bounds the portable loop's scratch space.
 constexpr std::size_t kBlockSize = 128;
 
 // The loop for any x86-64 (or other) CPU.

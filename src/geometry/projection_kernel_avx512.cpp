@@ -226,11 +226,13 @@ bool avx512ProjectionUsable(const DepthView& view) {
       !__builtin_cpu_supports("avx512vl") || !__builtin_cpu_supports("avx512dq")) {
     return false;
   }
+  if (view.rows == 0 || view.cols == 0) {
+    return false;
+  }
   // 32-bit element offsets, and at least two elements for the paired read at the end.
   const std::uint64_t last =
       (static_cast<std::uint64_t>(view.rows) - 1) * view.row_stride + view.cols - 1;
-  return view.rows > 0 && view.cols > 0 && last >= 1 &&
-         last <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+  return last >= 1 && last <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
 }
 
 VANTOREL_AVX512 std::size_t projectBlockAvx512(const std::array<int, 2>* pixels, std::size_t count,
