@@ -1,6 +1,5 @@
 #include "vantorel_base_utils/yaml_utils.hpp"
 
-#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -100,13 +99,15 @@ bool tryDecode(const YAML::Node& node, T& value) {
 }
 
 // False only for texts that neither yaml-cpp's integer nor its floating-point decoding can
-// accept: those need a digit or are one of ".inf", "+.inf", "-.inf", ".nan" and their
-// spellings. Skipping them spares a stringstream copy of every word.
+// accept: it reads without skipping whitespace, so a number starts with a digit, a sign or
+// a point (".inf", "-.inf", ".nan" included). Skipping the rest spares a stringstream copy
+// of every word.
 bool mayBeNumber(const std::string& text) {
-  if (!text.empty() && (text[0] == '.' || text[0] == '+' || text[0] == '-')) {
-    return true;
+  if (text.empty()) {
+    return false;
   }
-  return std::any_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const char first = text[0];
+  return (first >= '0' && first <= '9') || first == '.' || first == '+' || first == '-';
 }
 
 // yaml-cpp's boolean words (y, n, yes, no, on, off, true, false) have at most five letters;
