@@ -99,15 +99,15 @@ bool tryDecode(const YAML::Node& node, T& value) {
 }
 
 // False only for texts that neither yaml-cpp's integer nor its floating-point decoding can
-// accept: it reads without skipping whitespace, so a number starts with a digit, a sign or
-// a point (".inf", "-.inf", ".nan" included). Skipping the rest spares a stringstream copy
-// of every word.
+// accept: it reads without skipping whitespace, and no number, in any locale, nor any of
+// its infinity and NaN names (".inf", "-.inf", ".nan"...) starts with a letter. Skipping
+// words spares a stringstream copy of each.
 bool mayBeNumber(const std::string& text) {
   if (text.empty()) {
     return false;
   }
   const char first = text[0];
-  return (first >= '0' && first <= '9') || first == '.' || first == '+' || first == '-';
+  return !((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z'));
 }
 
 // yaml-cpp's boolean words (y, n, yes, no, on, off, true, false) have at most five letters;
