@@ -14,8 +14,8 @@ namespace vantorel_base_utils {
 // Bounds of one conversion. Aliases make yaml-cpp share nodes, so a few hundred bytes of
 // YAML can stand for billions of nodes once expanded; these limits stop such documents
 // with a std::runtime_error long before memory runs out.
-constexpr std::size_t kYamlMaxConvertedNodes = 2'000'000;
-constexpr std::size_t kYamlMaxConvertedBytes = std::size_t{256} << 20;  // scalar and key text
+constexpr std::size_t kYamlMaxConvertedNodes = 1'000'000;
+constexpr std::size_t kYamlMaxConvertedBytes = std::size_t{64} << 20;  // scalar and key text
 constexpr std::size_t kYamlMaxDepth = 1000;
 
 // Loads the first document of the file. Load failures are logged at ERROR and rethrown

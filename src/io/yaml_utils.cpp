@@ -1,6 +1,5 @@
 #include "vantorel_base_utils/yaml_utils.hpp"
 
-#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -100,13 +99,15 @@ bool tryDecode(const YAML::Node& node, T& value) {
 }
 
 // False only for texts that neither yaml-cpp's integer nor its floating-point decoding can
-// accept: those need a digit or are one of ".inf", "+.inf", "-.inf", ".nan" and their
-// spellings. Skipping them spares a stringstream copy of every word.
+// accept: it reads without skipping whitespace, and no number, in any locale, nor any of
+// its infinity and NaN names (".inf", "-.inf", ".nan"...) starts with a letter. Skipping
+// words spares a stringstream copy of each.
 bool mayBeNumber(const std::string& text) {
-  if (!text.empty() && (text[0] == '.' || text[0] == '+' || text[0] == '-')) {
-    return true;
+  if (text.empty()) {
+    return false;
   }
-  return std::any_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const char first = text[0];
+  return !((first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z'));
 }
 
 // yaml-cpp's boolean words (y, n, yes, no, on, off, true, false) have at most five letters;

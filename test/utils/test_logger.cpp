@@ -23,14 +23,15 @@ class LoggerTest : public ::testing::Test {
     std::cerr.rdbuf(previous_err_);
     Logger::setLevel(Logger::INFO);
   }
-  void logAll(const std::string& message) {
+  // Logs `message` at every level and returns what reached std::cout and std::cerr.
+  std::pair<std::string, std::string> logAll(const std::string& message) {
     Logger::debug(message);
     Logger::info(message);
     Logger::warning(message);
     Logger::error(message);
+    return {std::exchange(out_, std::ostringstream()).str(),
+            std::exchange(err_, std::ostringstream()).str()};
   }
-  std::string takeOut() { return std::exchange(out_, std::ostringstream()).str(); }
-  std::string takeErr() { return std::exchange(err_, std::ostringstream()).str(); }
 
  private:
   std::ostringstream out_;
@@ -39,42 +40,22 @@ class LoggerTest : public ::testing::Test {
   std::streambuf* previous_err_ = nullptr;
 };
 
+using Printed = std::pair<std::string, std::string>;
+
 }  // namespace
 
-TEST_F(LoggerTest, InitialThresholdIsInfo) {
-  logAll("hello");
-  EXPECT_EQ(takeOut(), "[INFO] hello\n");
-  EXPECT_EQ(takeErr(), "[WARNING] hello\n[ERROR] hello\n");
-  Logger::info("");
-  Logger::error("two\nlines");
-  EXPECT_EQ(takeOut(), "[INFO] \n");
-  EXPECT_EQ(takeErr(), "[ERROR] two\nlines\n");
-}
+TEST_F(LoggerTest, ThresholdDecidesWhatPrintsAndErrorAlwaysPrints) {
+  EXPECT_EQ(logAll("hi"), Printed("[INFO] hi\n", "[WARNING] hi\n[ERROR] hi\n"));
+  EXPECT_EQ(logAll(""), Printed("[INFO] \n", "[WARNING] \n[ERROR] \n"));
 
-TEST_F(LoggerTest, ThresholdFiltersAllButError) {
   Logger::setLevel(Logger::ERROR);
-  logAll("m");
-  EXPECT_EQ(takeOut(), "");
-  EXPECT_EQ(takeErr(), "[ERROR] m\n");
-
+  EXPECT_EQ(logAll("a\nb"), Printed("", "[ERROR] a\nb\n"));
   Logger::setLevel(Logger::DEBUG);
-  logAll("m");
-  EXPECT_EQ(takeOut(), "[DEBUG] m\n[INFO] m\n");
-  EXPECT_EQ(takeErr(), "[WARNING] m\n[ERROR] m\n");
+  EXPECT_EQ(logAll("m"), Printed("[DEBUG] m\n[INFO] m\n", "[WARNING] m\n[ERROR] m\n"));
+  Logger::setLevel(static_cast<Logger::Level>(7));  // outside the enumeration
+  EXPECT_EQ(logAll("m"), Printed("", "[ERROR] m\n"));
+  Logger::setLevel(static_cast<Logger::Level>(-1));
+  EXPECT_EQ(logAll("m"), Printed("[DEBUG] m\n[INFO] m\n", "[WARNING] m\n[ERROR] m\n"));
 
-  Logger::setLevel(static_cast<Logger::Level>(7));
-  logAll("m");
-  EXPECT_EQ(takeOut(), "");
-  EXPECT_EQ(takeErr(), "[ERROR] m\n");
-
-  Logger::setLevel(static_cast<Logger::Level>(-1));  // below every level: all pass
-  logAll("m");
-  EXPECT_EQ(takeOut(), "[DEBUG] m\n[INFO] m\n");
-}
-
-TEST(LoggerLevelText, NamesAndUnknown) {
-  EXPECT_EQ(Logger::levelToString(Logger::DEBUG), "DEBUG");
-  EXPECT_EQ(Logger::levelToString(Logger::WARNING), "WARNING");
   EXPECT_EQ(Logger::levelToString(static_cast<Logger::Level>(7)), "UNKNOWN");
-  EXPECT_EQ(Logger::levelToString(static_cast<Logger::Level>(-1)), "UNKNOWN");
 }

@@ -16,119 +16,89 @@ using vantorel_base_utils::Timer;
 
 namespace {
 
-void sleepMs(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+using Stats = std::map<std::string, double>;
 
 // The statistics table is process-wide: every test starts from an empty one.
 class TimerTest : public ::testing::Test {
  protected:
   void SetUp() override { Timer::clearGlobalStats(); }
   void TearDown() override { Timer::clearGlobalStats(); }
-
-  template <typename Call>
-  static std::string stdoutOf(Call call) {
-    std::ostringstream captured;
-    std::streambuf* previous = std::cout.rdbuf(captured.rdbuf());
-    call();
-    std::cout.rdbuf(previous);
-    return captured.str();
-  }
 };
 
-std::string statsLine(const char* name, std::size_t n, double total, double share) {
-  char line[200];
-  std::snprintf(line, sizeof(line), "%-25s | n=%-4zu | total=%-10.4fs | avg=%-10.4fs | %-6.2f%%\n",
-                name, n, total, total / static_cast<double>(n), share);
-  return line;
+template <typename Call>
+std::string stdoutOf(Call call) {
+  std::ostringstream captured;
+  std::streambuf* previous = std::cout.rdbuf(captured.rdbuf());
+  call();
+  std::cout.rdbuf(previous);
+  return captured.str();
+}
+
+double timed(Timer& timer, int ms) {
+  timer.start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  return timer.stop();
 }
 
 }  // namespace
 
-TEST_F(TimerTest, StopFilesMeasurementsUnderTheName) {
+TEST_F(TimerTest, MeasurementsAreFiledByNameAndSummarised) {
   Timer idle("idle", false);
   EXPECT_EQ(idle.stop(), 0.0);
-  EXPECT_EQ(Timer::getGlobalStats().size(), 1u);  // only "_total"
+  EXPECT_EQ(Timer::getGlobalStats(), (std::map<std::string, Stats>{{"_total", {{"total", 0.0}}}}));
 
   Timer first("shared", false);
   Timer second("shared", false);
   first.start();
-  sleepMs(5);
   const double running = first.getElapsed();
-  sleepMs(5);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_GT(first.getElapsed(), running);
   const double a = first.stop();
   EXPECT_EQ(first.getElapsed(), a);
   EXPECT_EQ(first.stop(), a);  // idle again: nothing more is filed
-  second.start();
-  const double b = second.stop();
+  const double b = timed(second, 1);
 
   const auto stats = Timer::getGlobalStats();
-  EXPECT_EQ(stats.at("shared").at("count"), 2.0);
-  EXPECT_DOUBLE_EQ(stats.at("shared").at("total_time"), a + b);
-  EXPECT_DOUBLE_EQ(stats.at("shared").at("avg_time"), (a + b) / 2);
-  EXPECT_DOUBLE_EQ(stats.at("shared").at("percentage"), 100.0);
-  EXPECT_DOUBLE_EQ(stats.at("_total").at("total"), a + b);
-  EXPECT_EQ(stats.at("shared").size(), 4u);
-  EXPECT_GE(a, 0.01);
+  EXPECT_EQ(stats.at("shared"), (Stats{{"count", 2.0},
+                                       {"total_time", a + b},
+                                       {"avg_time", (a + b) / 2},
+                                       {"percentage", (a + b) / (a + b) * 100}}));
+  EXPECT_EQ(stats.at("_total"), (Stats{{"total", a + b}}));
+
+  Timer named_total("_total", false);  // its statistics give way to the grand total
+  const double t = timed(named_total, 1);
+  EXPECT_EQ(Timer::getGlobalStats().at("_total"), (Stats{{"total", a + b + t}}));
 }
 
-TEST_F(TimerTest, GlobalStatsOnEmptyTableAndTimerNamedTotal) {
-  const auto empty = Timer::getGlobalStats();
-  ASSERT_EQ(empty.size(), 1u);
-  EXPECT_EQ(empty.at("_total"), (std::map<std::string, double>{{"total", 0.0}}));
-
-  Timer total("_total", false);
-  total.start();
-  const double t = total.stop();
-  const auto stats = Timer::getGlobalStats();
-  ASSERT_EQ(stats.size(), 1u);
-  EXPECT_EQ(stats.at("_total"), (std::map<std::string, double>{{"total", t}}));
-}
-
-TEST_F(TimerTest, PrintsTheReportWithoutChangingTheCallersStream) {
+TEST_F(TimerTest, ReportsPrintExactLinesAndLeaveTheCallersStreamAlone) {
   EXPECT_EQ(stdoutOf([] { Timer::printGlobalStats(); }), "No timer data available\n");
 
   Timer a("a", false);
-  Timer longer("a_name_longer_than_the_25_columns", false);
-  a.start();
-  sleepMs(30);
-  const double ta = a.stop();
-  longer.start();
-  sleepMs(10);
-  const double tl = longer.stop();
-
-  std::cout << std::scientific << std::setprecision(2) << std::right;
+  Timer longer("a_name_longer_than_the_25_columns", true);
+  const double ta = timed(a, 30);
+  std::cout << std::scientific << std::setprecision(2);
   const auto flags = std::cout.flags();
+  double tl = 0.0;
+  const std::string stop_line = stdoutOf([&] { tl = timed(longer, 10); });
   const std::string report = stdoutOf([] { Timer::printGlobalStats(); });
   EXPECT_EQ(std::cout.flags(), flags);
   EXPECT_EQ(std::cout.precision(), 2);
   std::cout.flags(std::ios::fmtflags{});
   std::cout.precision(6);
 
+  char expected[512];
+  std::snprintf(expected, sizeof(expected), "[a_name_longer_than_the_25_columns] %.4f s\n", tl);
+  EXPECT_EQ(stop_line, expected);
   const std::string rule(60, '=');
   const double g = ta + tl;
-  char total_line[64];
-  std::snprintf(total_line, sizeof(total_line), "Total: %.4f s\n", g);
-  EXPECT_EQ(report, rule + "\nGlobal Timer Statistics\n" + rule + "\n" +
-                        statsLine("a", 1, ta, ta / g * 100) +
-                        statsLine("a_name_longer_than_the_25_columns", 1, tl, tl / g * 100) +
-                        total_line + rule + "\n");
-
-  Timer::clearGlobalStats();
-  EXPECT_EQ(stdoutOf([] { Timer::printGlobalStats(); }), "No timer data available\n");
-}
-
-TEST_F(TimerTest, PrintOnStopLine) {
-  Timer timer("step", true);
-  timer.start();
-  double elapsed = 0.0;
-  const std::string line = stdoutOf([&] { elapsed = timer.stop(); });
-  char expected[64];
-  std::snprintf(expected, sizeof(expected), "[step] %.4f s\n", elapsed);
-  EXPECT_EQ(line, expected);
-  EXPECT_EQ(std::cout.precision(), 6);
-  EXPECT_FALSE(std::cout.flags() & std::ios::fixed);
+  std::snprintf(expected, sizeof(expected),
+                "%s\nGlobal Timer Statistics\n%s\n"
+                "%-25s | n=%-4d | total=%-10.4fs | avg=%-10.4fs | %-6.2f%%\n"
+                "%-25s | n=%-4d | total=%-10.4fs | avg=%-10.4fs | %-6.2f%%\n"
+                "Total: %.4f s\n%s\n",
+                rule.c_str(), rule.c_str(), "a", 1, ta, ta, ta / g * 100,
+                "a_name_longer_than_the_25_columns", 1, tl, tl, tl / g * 100, g, rule.c_str());
+  EXPECT_EQ(report, expected);
 }
 
 TEST_F(TimerTest, ConcurrentStopsAreAllFiled) {
