@@ -6,7 +6,8 @@
 # Out: the prefix is appended to CMAKE_PREFIX_PATH.
 
 set(_standins_root "${CMAKE_CURRENT_LIST_DIR}")
-set(_standins_packages builtin_interfaces std_msgs geometry_msgs sensor_msgs rclcpp ${VANTOREL_EXTRA_STANDINS})
+set(_standins_packages builtin_interfaces std_msgs geometry_msgs sensor_msgs rclcpp
+  rosidl_typesupport_cpp ${VANTOREL_EXTRA_STANDINS})
 
 file(GLOB_RECURSE _standins_sources CONFIGURE_DEPENDS
   "${_standins_root}/*.msg" "${_standins_root}/*.txt" "${_standins_root}/*.xml"

@@ -1,7 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing, benchmarking and fuzzing need.
 # Idempotent: returns at once when everything is present.
+#
+# --bench (or VANTOREL_BENCH_PEERS=1) also installs the peer libraries the benchmarks compare
+# against (OpenCV's rgbd module, Open3D). The library and its tests never need them.
 set -euo pipefail
+
+with_bench_peers="${VANTOREL_BENCH_PEERS:-0}"
+for arg in "$@"; do
+  case "$arg" in
+    --bench) with_bench_peers=1 ;;
+    *) echo "install_deps: unknown argument $arg" >&2; exit 2 ;;
+  esac
+done
 
 packages=(
   build-essential cmake git
@@ -17,6 +28,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev clang-format
 )
+if [ "$with_bench_peers" = 1 ]; then
+  packages+=(libopencv-contrib-dev libopen3d-dev)
+fi
 
 missing=()
 for pkg in "${packages[@]}"; do

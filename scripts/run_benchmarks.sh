@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the release configuration and runs every benchmark program in bench/.
+# Installs the peer libraries the benchmarks compare against first.
 # Extra arguments go to each program (for example --benchmark_filter=Projection).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 dir="${VANTOREL_BUILD_ROOT:-$root/build}/bench-release"
 
-"$root/scripts/install_deps.sh"
+"$root/scripts/install_deps.sh" --bench
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DVANTOREL_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$dir" --parallel "$(nproc)"

@@ -3,6 +3,14 @@
 #define VANTOREL_BASE_UTILS__VANTOREL_BASE_UTILS_HPP_
 
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/json_utils.hpp"
+#include "vantorel_base_utils/logger.hpp"
+#include "vantorel_base_utils/orientation_offset.hpp"
+#include "vantorel_base_utils/projection.hpp"
+#include "vantorel_base_utils/set_cover.hpp"
+#include "vantorel_base_utils/timer.hpp"
 #include "vantorel_base_utils/transforms.hpp"
+#include "vantorel_base_utils/yaml_utils.hpp"
+#include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 #endif  // VANTOREL_BASE_UTILS__VANTOREL_BASE_UTILS_HPP_

@@ -12,4 +12,6 @@ run_step("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${WORK_DIR}/prefi
 run_step("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build"
   "-DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix")
 run_step("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
-run_step("${WORK_DIR}/build/downstream_check")
+# Type supports are found through LD_LIBRARY_PATH; only the installed prefix is offered.
+run_step("${CMAKE_COMMAND}" -E env "LD_LIBRARY_PATH=${WORK_DIR}/prefix/lib"
+  "${WORK_DIR}/build/downstream_check")

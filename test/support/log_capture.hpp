@@ -22,7 +22,9 @@ struct LogRecord {
 class LogCapture {
  public:
   LogCapture() {
-    (void)rcutils_logging_initialize();
+    // Already initialised is fine; gcc ignores a (void) cast on warn_unused_result.
+    const rcutils_ret_t initialised = rcutils_logging_initialize();
+    static_cast<void>(initialised);
     previous_handler_ = rcutils_logging_get_output_handler();
     previous_level_ = rcutils_logging_get_default_logger_level();
     rcutils_logging_set_default_logger_level(RCUTILS_LOG_SEVERITY_DEBUG);

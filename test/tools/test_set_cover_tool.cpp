@@ -40,8 +40,8 @@ std::pair<int, std::string> runTool(const std::string& instance_text, const std:
   fs::create_directories(dir);
   std::ofstream(dir / "instance.txt") << instance_text;
   const std::string command = std::string(VANTOREL_SET_COVER_EXE) + " " + args + " " +
-                              (dir / "instance.txt").string() + " >" +
-                              (dir / "out.txt").string() + " 2>&1";
+                              (dir / "instance.txt").string() + " >" + (dir / "out.txt").string() +
+                              " 2>&1";
   const int status = std::system(command.c_str());
   std::stringstream out;
   out << std::ifstream(dir / "out.txt").rdbuf();

@@ -34,7 +34,8 @@ cv::Mat falseColourDepth(const cv::Mat& depth) {
   double hi = 1.0;
   cv::minMaxLoc(depth, &lo, &hi, nullptr, nullptr, valid);
   cv::Mat scaled;
-  depth.convertTo(scaled, CV_8U, 255.0 / std::max(hi - lo, 1.0), -lo * 255.0 / std::max(hi - lo, 1.0));
+  depth.convertTo(scaled, CV_8U, 255.0 / std::max(hi - lo, 1.0),
+                  -lo * 255.0 / std::max(hi - lo, 1.0));
   cv::Mat coloured;
   cv::applyColorMap(scaled, coloured, cv::COLORMAP_TURBO);
   coloured.setTo(cv::Scalar(0, 0, 0), ~valid);
@@ -106,16 +107,16 @@ std::string plyText(const FrameResult& result) {
     count += instance.points.size();
   }
   std::ostringstream ply;
-  ply << "ply\nformat ascii 1.0\ncomment frame " << frameName(result.frame)
-      << "\nelement vertex " << count
+  ply << "ply\nformat ascii 1.0\ncomment frame " << frameName(result.frame) << "\nelement vertex "
+      << count
       << "\nproperty float x\nproperty float y\nproperty float z\n"
          "property uchar red\nproperty uchar green\nproperty uchar blue\nend_header\n";
   ply << std::setprecision(9);
   for (const auto& instance : result.instances) {
     const cv::Vec3b bgr = classColour(instance.cls);
     for (const auto& p : instance.points) {
-      ply << p[0] << ' ' << p[1] << ' ' << p[2] << ' ' << int{bgr[2]} << ' ' << int{bgr[1]}
-          << ' ' << int{bgr[0]} << '\n';
+      ply << p[0] << ' ' << p[1] << ' ' << p[2] << ' ' << int{bgr[2]} << ' ' << int{bgr[1]} << ' '
+          << int{bgr[0]} << '\n';
     }
   }
   return ply.str();
@@ -134,7 +135,8 @@ void printSummary(std::ostream& out, const FrameResult& result) {
   out << "points in the " << frameName(result.frame) << " frame\n";
   out << std::left << std::setw(7) << "class" << std::right << std::setw(10) << "instances"
       << std::setw(10) << "points" << std::setw(12) << "x [m]" << std::setw(12) << "y [m]"
-      << std::setw(12) << "z [m]" << "\n";
+      << std::setw(12) << "z [m]"
+      << "\n";
   const auto flags = out.flags();
   const auto precision = out.precision();
   for (const auto& row : rows) {

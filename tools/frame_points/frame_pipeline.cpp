@@ -109,8 +109,6 @@ std::vector<std::array<float, 3>> asArrays(const std::vector<Point>& points) {
 
 void projectInstances(const FrameInputs& inputs, const FrameOptions& options,
                       const rclcpp::Logger& logger, std::vector<InstancePoints>& instances) {
-  vbu::Timer timer("project", false);
-  timer.start();
   const vbu::ProjectionContext context = vbu::createProjectionContext(
       inputs.depth, inputs.camera_info, inputs.camera_to_arm_base, inputs.arm_base_to_map,
       options.min_depth, options.max_depth, logger);
@@ -125,7 +123,6 @@ void projectInstances(const FrameInputs& inputs, const FrameOptions& options,
   for (std::size_t i = 0; i < instances.size(); ++i) {
     instances[i].points = asArrays(projected[i]);
   }
-  timer.stop();
 }
 
 // Runs `step` under a named timer and turns the library's exceptions into an InputError
@@ -184,10 +181,9 @@ FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& l
     if (inputs.depth.cols != static_cast<int>(inputs.camera_info.width) ||
         inputs.depth.rows != static_cast<int>(inputs.camera_info.height)) {
       throw InputError(options.depth_path + ": depth image is " +
-                       std::to_string(inputs.depth.cols) + "x" +
-                       std::to_string(inputs.depth.rows) + " but the calibration says " +
-                       std::to_string(inputs.camera_info.width) + "x" +
-                       std::to_string(inputs.camera_info.height));
+                       std::to_string(inputs.depth.cols) + "x" + std::to_string(inputs.depth.rows) +
+                       " but the calibration says " + std::to_string(inputs.camera_info.width) +
+                       "x" + std::to_string(inputs.camera_info.height));
     }
     if (!vbu::cameraInfoHasValidIntrinsics(inputs.camera_info)) {
       throw InputError(options.camera_path + ": no usable focal lengths");
@@ -207,8 +203,8 @@ FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                ? ymp::sameClassBboxNms(kept, *options.nms_iou_threshold, logger)
                : kept;
   });
-  const auto sets = timed("pixel_sets", detections,
-                          [&] { return ymp::buildInstancePixelSets(parsed, logger); });
+  const auto sets =
+      timed("pixel_sets", detections, [&] { return ymp::buildInstancePixelSets(parsed, logger); });
   FrameResult result;
   result.frame = options.frame;
   result.instances = instancesOf(parsed, sets);

@@ -23,7 +23,7 @@ namespace vantorel_tools {
 
 // An input problem, already phrased for the user: "<file>: <what is wrong>".
 class InputError : public std::runtime_error {
-public:
+ public:
   using std::runtime_error::runtime_error;
 };
 
@@ -35,9 +35,9 @@ struct FrameOptions {
   std::string camera_path;
   std::string camera_to_arm_base_path;
   std::string arm_base_to_map_path;
-  std::set<int> keep_classes;               // empty: every class
-  std::optional<float> nms_iou_threshold;   // unset: no suppression
-  int min_depth = 1;                        // raw depth units (mm); 0 is a hole
+  std::set<int> keep_classes;              // empty: every class
+  std::optional<float> nms_iou_threshold;  // unset: no suppression
+  int min_depth = 1;                       // raw depth units (mm); 0 is a hole
   int max_depth = 10000;
   TargetFrame frame = TargetFrame::Map;
 };

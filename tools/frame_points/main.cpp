@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <rcutils/error_handling.h>
+#include <rcutils/logging.h>
 #include <rclcpp/rclcpp.hpp>
 
 #include "frame_outputs.hpp"
@@ -39,6 +41,7 @@ options:
   --frame map|arm_base       target frame (default: map)
   --output DIR               output folder (default: frame_points_out)
   --timers                   print the time spent in each stage
+  --verbose                  also print the library's INFO and DEBUG messages
   --help                     this text
 )";
 
@@ -76,8 +79,8 @@ Number parseNumber(const std::string& flag, const std::string& text, Convert con
 }
 
 int parseInt(const std::string& flag, const std::string& text) {
-  return parseNumber<int>(flag, text,
-                          [](const std::string& t, std::size_t* used) { return std::stoi(t, used); });
+  return parseNumber<int>(
+      flag, text, [](const std::string& t, std::size_t* used) { return std::stoi(t, used); });
 }
 
 float parseFloat(const std::string& flag, const std::string& text) {
@@ -99,6 +102,7 @@ struct Command {
   FrameOptions frame;
   std::string output_dir = "frame_points_out";
   bool timers = false;
+  bool verbose = false;
   bool help = false;
 };
 
@@ -120,6 +124,8 @@ Command parseCommand(int argc, char** argv) {
       command.help = true;
     } else if (flag == "--timers") {
       command.timers = true;
+    } else if (flag == "--verbose") {
+      command.verbose = true;
     } else if (flag == "--sample-dir") {
       useSampleDir(f, value());
     } else if (flag == "--detections") {
@@ -174,11 +180,15 @@ int main(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
+  // Warnings (a class mask that does not decode) always show; progress only on request.
+  const int level = command.verbose ? RCUTILS_LOG_SEVERITY_DEBUG : RCUTILS_LOG_SEVERITY_WARN;
+  if (rcutils_logging_set_logger_level(logger.get_name(), level) != RCUTILS_RET_OK) {
+    rcutils_reset_error();
+  }
   try {
     const auto inputs = vantorel_tools::loadFrameInputs(command.frame, logger);
     const auto result = vantorel_tools::runFrame(inputs, command.frame, logger);
-    const auto files =
-        vantorel_tools::writeOutputs(command.output_dir, inputs, result, logger);
+    const auto files = vantorel_tools::writeOutputs(command.output_dir, inputs, result, logger);
     vantorel_tools::printSummary(std::cout, result);
     std::cout << "wrote " << files.points_json << ", " << files.point_cloud_ply << ", "
               << files.overlay_png << "\n";

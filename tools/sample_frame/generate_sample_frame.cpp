@@ -10,12 +10,14 @@
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <Eigen/Geometry>
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "geometry/mask_codec.hpp"
 #include "vantorel_base_utils/transforms.hpp"
@@ -46,7 +48,7 @@ const std::vector<Box> kBoxes = {
     {0, 0.70, 0.95, 0.20, 0.15, 0.10, false},
     {0, 1.30, 0.60, 0.12, 0.12, 0.25, false},
     {2, 1.05, 0.45, 0.25, 0.10, 0.05, false},
-    {5, 0.85, 1.20, 0.10, 0.18, 0.15, true},
+    {5, 0.85, 1.12, 0.10, 0.18, 0.15, true},
 };
 
 Eigen::Matrix4d armBaseToMap() {
@@ -82,7 +84,8 @@ Hit castRay(const Eigen::Vector3d& origin, const Eigen::Vector3d& dir) {
     for (int axis = 0; axis < 3; ++axis) {
       double t0 = (lo[axis] - origin[axis]) / dir[axis];
       double t1 = (hi[axis] - origin[axis]) / dir[axis];
-      if (t0 > t1) std::swap(t0, t1);
+      if (t0 > t1)
+        std::swap(t0, t1);
       if (t0 > t_near) {
         t_near = t0;
         entry_axis = axis;
@@ -98,8 +101,8 @@ Hit castRay(const Eigen::Vector3d& origin, const Eigen::Vector3d& dir) {
 }
 
 struct Rendering {
-  cv::Mat depth_mm;                    // CV_16UC1
-  std::vector<cv::Mat> object_masks;   // CV_8UC1 per box, 255 on its top face
+  cv::Mat depth_mm;                   // CV_16UC1
+  std::vector<cv::Mat> object_masks;  // CV_8UC1 per box, 255 on its top face
 };
 
 Rendering render() {
@@ -143,7 +146,8 @@ json detectorResult(const Rendering& r) {
   std::vector<std::pair<int, cv::Mat>> class_masks;
   auto class_mask = [&](int cls) -> cv::Mat& {
     for (auto& [c, m] : class_masks) {
-      if (c == cls) return m;
+      if (c == cls)
+        return m;
     }
     class_masks.emplace_back(cls, cv::Mat(kHeight, kWidth, CV_8UC1, cv::Scalar(0)));
     return class_masks.back().second;
@@ -183,8 +187,8 @@ std::string calibrationYaml() {
   std::ostringstream out;
   out << "image_width: " << kWidth << "\nimage_height: " << kHeight
       << "\ncamera_name: sample_camera\n"
-      << "camera_matrix:\n  rows: 3\n  cols: 3\n  data: [" << kFocal << ", 0, " << kCx
-      << ", 0, " << kFocal << ", " << kCy << ", 0, 0, 1]\n"
+      << "camera_matrix:\n  rows: 3\n  cols: 3\n  data: [" << kFocal << ", 0, " << kCx << ", 0, "
+      << kFocal << ", " << kCy << ", 0, 0, 1]\n"
       << "distortion_model: plumb_bob\n"
       << "distortion_coefficients:\n  rows: 1\n  cols: 5\n  data: [0, 0, 0, 0, 0]\n"
       << "rectification_matrix:\n  rows: 3\n  cols: 3\n  data: [1, 0, 0, 0, 1, 0, 0, 0, 1]\n"

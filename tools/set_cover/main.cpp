@@ -12,7 +12,8 @@ namespace {
 
 namespace vbu = vantorel_base_utils;
 
-constexpr const char* kUsage = R"(usage: vantorel_set_cover [--method greedy|propagate|ilp] [--prefer-nearby] FILE
+constexpr const char* kUsage =
+    R"(usage: vantorel_set_cover [--method greedy|propagate|ilp] [--prefer-nearby] FILE
 
 FILE holds a JSON object from candidate id to its list of elements, or an instance in the
 OR-Library set cover text format (candidates are the columns 1..n). Prints the selected
@@ -69,7 +70,8 @@ int solveAndReport(const std::map<int, std::set<T>>& instance, const Command& co
   const auto start = std::chrono::steady_clock::now();
   const std::vector<int> selected =
       vbu::SetCoverSolver<T>::solve(instance, command.method, command.prefer_nearby);
-  const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+  const std::chrono::duration<double, std::milli> elapsed =
+      std::chrono::steady_clock::now() - start;
   std::cout << "selected:";
   for (int id : selected) {
     std::cout << ' ' << id;

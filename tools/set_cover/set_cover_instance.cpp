@@ -46,9 +46,9 @@ std::map<int, std::set<T>> fromJson(const json& doc) {
     auto& set = instance[candidateId(key)];
     for (const auto& e : elements) {
       if constexpr (std::is_same_v<T, int>) {
-        set.insert(e.get<int>());
+        set.insert(e.template get<int>());
       } else {
-        set.insert(e.is_string() ? e.get<std::string>() : e.dump());
+        set.insert(e.is_string() ? e.template get<std::string>() : e.dump());
       }
     }
   }

@@ -1,0 +1,26 @@
+// JSON documents to and from files. Failures are logged through the caller's logger and
+// never thrown.
+#ifndef VANTOREL_BASE_UTILS__JSON_UTILS_HPP_
+#define VANTOREL_BASE_UTILS__JSON_UTILS_HPP_
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+#include <rclcpp/logger.hpp>
+
+namespace vantorel_base_utils {
+
+// Writes `j` to `file_path` (missing parent directories are created) with `indent` spaces
+// per level, or on one line when `indent` is negative; UTF-8 as is, no trailing newline.
+// The file is replaced atomically: on any failure the previous file stays untouched and
+// an ERROR is logged.
+void saveJson(const nlohmann::json& j, const std::string& file_path, int indent,
+              const rclcpp::Logger& logger);
+
+// Reads one JSON value from `file_path`; anything after it is ignored. Returns an empty
+// object (and logs an ERROR) when the file cannot be opened or parsed.
+nlohmann::json readJson(const std::string& file_path, const rclcpp::Logger& logger);
+
+}  // namespace vantorel_base_utils
+
+#endif  // VANTOREL_BASE_UTILS__JSON_UTILS_HPP_

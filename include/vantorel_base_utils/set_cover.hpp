@@ -1,0 +1,108 @@
+// Set cover: pick a small group of candidates that together cover every element that any
+// candidate covers. An instance maps candidate ids (non-negative) to the elements each
+// candidate covers; every method returns the selected ids, each once, in ascending order.
+//
+// SetCoverSolver<T> is provided for exactly int, std::string and unsigned long elements.
+// All members are static and keep no state between calls, so calls may run concurrently
+// (also on one shared instance).
+#ifndef VANTOREL_BASE_UTILS__SET_COVER_HPP_
+#define VANTOREL_BASE_UTILS__SET_COVER_HPP_
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vantorel_base_utils {
+
+// Any value outside the three enumerators selects Greedy.
+enum class SolveMethod : int { Greedy = 0, ILP = 1, Propagate = 2 };
+
+template <typename T>
+class SetCoverSolver {
+ public:
+  using Candidates = std::map<int, std::set<T>>;
+
+  // Search state of the exact method, over dense element and candidate indices.
+  struct ElemRec {
+    bool covered = false;
+    std::vector<int> cands;  // candidates that cover this element, ascending
+  };
+  struct CandRec {
+    bool selected = false;
+    std::vector<int> elems;  // elements this candidate covers, ascending
+  };
+  struct PropCtx {
+    std::vector<ElemRec> elems;
+    std::vector<CandRec> cands;
+    std::vector<int> order;  // element indices by ascending degree
+    int num_uncovered = 0;
+    int num_selected = 0;
+    std::vector<int> chosen;  // selected candidate indices, in selection order
+  };
+  // One selection and the elements it newly covered, to take it back exactly.
+  struct UndoRec {
+    int cand = -1;
+    std::vector<int> newly_covered;
+  };
+
+  // prefer_nearby reaches only the greedy method.
+  static std::vector<int> solve(const Candidates& candidates, SolveMethod method,
+                                bool prefer_nearby);
+
+  // Repeatedly takes the candidate covering the most uncovered elements. Ties go to the
+  // smallest id, or with prefer_nearby (from the second pick on) to the id nearest the
+  // previous pick, the smaller id at equal distance. No redundant picks are dropped.
+  // A negative id that wins a pick ends the picking: the ids picked before it are returned.
+  static std::vector<int> solveByGreedy(const Candidates& candidates, bool prefer_nearby);
+
+  // A cover with the fewest candidates: branch-and-bound seeded with the greedy cover,
+  // which is kept when already minimal; otherwise the first minimal cover reached
+  // depth-first. Exponential in the worst case, without any limit.
+  static std::vector<int> solveByPropagate(const Candidates& candidates);
+
+  // A cover with the fewest candidates from a 0/1 program solved by GLPK (see solveILP).
+  // Empty when GLPK fails.
+  static std::vector<int> solveByILP(const Candidates& candidates);
+
+  // Selects candidate `cand` (not selected yet) and records what it newly covered.
+  static UndoRec doSelect(PropCtx& ctx, int cand);
+  // Takes back the selection of `rec`; undo in reverse order of selection.
+  static void undoSelect(PropCtx& ctx, const UndoRec& rec);
+  // Selects, until none is left, the only unselected candidate of an uncovered element
+  // (scanning `order`). An uncovered element without unselected candidates sets
+  // `infeasible` and ends the scan. Returns the selections in the order made.
+  static std::vector<UndoRec> propagateDeg1(PropCtx& ctx, bool& infeasible);
+  static void undoPropagate(PropCtx& ctx, const std::vector<UndoRec>& recs);
+  // Depth-first search below the current state for a cover with fewer than `best_size`
+  // candidates; improves `best_size` and `best_sol` (candidate indices in selection order)
+  // in place and leaves `ctx` as it found it.
+  static void bbSearch(PropCtx& ctx, int& best_size, std::vector<int>& best_sol);
+};
+
+extern template class SetCoverSolver<int>;
+extern template class SetCoverSolver<std::string>;
+extern template class SetCoverSolver<unsigned long>;
+
+// Solves the unit-cost covering program: choose as few of `num_cols` columns as possible
+// so that each of `num_rows` rows is listed by a chosen column; col_rows[j] lists the rows
+// of column j (0-based, no repeats; only the first num_cols lists are read). Returns the
+// chosen column indices, ascending. Zero columns or rows give an empty result silently.
+//
+// Failure (GLPK cannot solve the program, an input that breaks the rules above, or an
+// error inside GLPK) writes one line to std::cerr,
+//   "[SetCoverSolver] GLPK ILP failed (ret=R, status=S), falling back to empty result",
+// and returns an empty result. Broken input reports ret=18 (GLP_EDATA), status=1
+// (GLP_UNDEF) without calling GLPK; an error inside GLPK reports ret=5 (GLP_EFAIL),
+// status=1. Never aborts the process.
+//
+// GLPK keeps one environment per thread; concurrent calls on different threads are safe.
+// A call leaves the calling thread's environment as it found it, except that it resets the
+// GLPK error hook, and that after an error inside GLPK it frees the thread's environment
+// (GLPK's own recovery), which invalidates GLPK objects the caller holds on that thread.
+std::vector<int> solveILP(int num_cols, int num_rows,
+                          const std::vector<std::vector<int>>& col_rows);
+
+}  // namespace vantorel_base_utils
+
+#endif  // VANTOREL_BASE_UTILS__SET_COVER_HPP_

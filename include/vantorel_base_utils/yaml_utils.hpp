@@ -1,0 +1,35 @@
+// YAML files read into yaml-cpp nodes and converted to JSON documents.
+#ifndef VANTOREL_BASE_UTILS__YAML_UTILS_HPP_
+#define VANTOREL_BASE_UTILS__YAML_UTILS_HPP_
+
+#include <cstddef>
+#include <string>
+
+#include <yaml-cpp/yaml.h>
+#include <nlohmann/json.hpp>
+#include <rclcpp/logger.hpp>
+
+namespace vantorel_base_utils {
+
+// Bounds of one conversion. Aliases make yaml-cpp share nodes, so a few hundred bytes of
+// YAML can stand for billions of nodes once expanded; these limits stop such documents
+// with a std::runtime_error long before memory runs out.
+constexpr std::size_t kYamlMaxConvertedNodes = 2'000'000;
+constexpr std::size_t kYamlMaxConvertedBytes = std::size_t{256} << 20;  // scalar and key text
+constexpr std::size_t kYamlMaxDepth = 1000;
+
+// Loads the first document of the file. Load failures are logged at ERROR and rethrown
+// unchanged; a null root is logged at WARN and returned.
+YAML::Node readYaml(const std::string& file_path, const rclcpp::Logger& logger);
+
+// Scalars become integers, floats, booleans or strings, tried in that order. Throws
+// std::runtime_error naming the node path ($.key[index]) on failure.
+nlohmann::json yamlNodeToJson(const YAML::Node& node);
+
+// readYaml followed by the conversion; errors inside the elements of a top-level
+// "pose_info" sequence name the element's index and the file.
+nlohmann::json readYamlToJson(const std::string& file_path, const rclcpp::Logger& logger);
+
+}  // namespace vantorel_base_utils
+
+#endif  // VANTOREL_BASE_UTILS__YAML_UTILS_HPP_

@@ -1,0 +1,88 @@
+// Detection-result parsing: a YOLO instance-segmentation result (JSON text) turned into
+// detections, filtered by class, suppressed within a class, and cut into per-instance pixels.
+#ifndef VANTOREL_BASE_UTILS__YOLO_MASK_PARSER_HPP_
+#define VANTOREL_BASE_UTILS__YOLO_MASK_PARSER_HPP_
+
+#include <array>
+#include <cstddef>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <opencv2/core/mat.hpp>
+#include <rclcpp/logger.hpp>
+
+namespace vantorel_base_utils {
+namespace yolo_mask_parser {
+
+struct YoloDetection {
+  std::size_t index = 0;  // position in the parsed lists; never renumbered
+  float x1 = 0.0F;
+  float y1 = 0.0F;
+  float x2 = 0.0F;
+  float y2 = 0.0F;
+  int cls = 0;
+  float conf = 0.0F;
+  float area = 0.0F;  // max(x2 - x1, 0) * max(y2 - y1, 0); a NaN side counts as 0
+};
+
+struct InstanceMask {
+  std::size_t input_index = 0;
+  std::string mask_base64;  // PNG covering exactly the detection's box window
+  int width = 0;            // declared; 0 when absent
+  int height = 0;
+};
+
+struct ParsedYolo {
+  std::vector<YoloDetection> detections;
+  std::map<std::string, std::string> masks_base64;     // class id text -> whole-frame PNG
+  std::map<std::size_t, InstanceMask> instance_masks;  // detection index -> ROI PNG
+  bool success = true;
+  std::string message;
+};
+
+// Throws the JSON library's exceptions for malformed documents and std::runtime_error for
+// mismatched list lengths, malformed instance-mask entries, and class ids or mask sizes
+// that are not representable as int. Logs (ERROR) only parse errors and length mismatches.
+ParsedYolo parseYoloResult(const std::string& yolo_result, const rclcpp::Logger& logger);
+
+// An empty set keeps everything.
+ParsedYolo filterParsedYolo(const ParsedYolo& parsed, const std::set<int>& keep_classes);
+
+// Greedy per-class suppression by IoU over the stored areas; among equal confidences the
+// earlier detection wins. Logs one INFO line when anything was suppressed.
+ParsedYolo sameClassBboxNms(const ParsedYolo& parsed, float iou_threshold,
+                            const rclcpp::Logger& logger);
+
+struct InstancePixelSet {
+  std::size_t index = 0;
+  int cls = 0;
+  float x1 = 0.0F;  // mask window in image pixels; all 0 when there is no mask
+  float y1 = 0.0F;
+  float x2 = 0.0F;
+  float y2 = 0.0F;
+  cv::Mat roi_mask;  // CV_8UC1, roi_height x roi_width
+  std::string roi_mask_base64;
+  int roi_width = 0;
+  int roi_height = 0;
+  std::vector<std::array<int, 2>> pixels;  // {column, row} where roi_mask != 0, row order
+};
+
+// Class id text -> one pixel list per instance with at least one pixel, in detection order.
+using InstancePixelMap = std::map<std::string, std::vector<std::vector<std::array<int, 2>>>>;
+
+// One record per detection. A broken class mask is logged (WARN) and skipped; a broken or
+// misfitting instance mask throws std::runtime_error.
+std::vector<InstancePixelSet> buildInstancePixelSets(const ParsedYolo& parsed,
+                                                     const rclcpp::Logger& logger);
+InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed, const rclcpp::Logger& logger);
+
+// {"<cls>": {"dirts": [[[x, y], ...], ...]}, ...}
+nlohmann::json instancePixelMapToJson(const InstancePixelMap& map);
+
+}  // namespace yolo_mask_parser
+}  // namespace vantorel_base_utils
+
+#endif  // VANTOREL_BASE_UTILS__YOLO_MASK_PARSER_HPP_

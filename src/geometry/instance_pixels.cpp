@@ -1,0 +1,214 @@
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <rclcpp/logging.hpp>
+
+#include "geometry/mask_codec.hpp"
+#include "geometry/mask_scan.hpp"
+#include "vantorel_base_utils/yolo_mask_parser.hpp"
+
+namespace vantorel_base_utils {
+namespace yolo_mask_parser {
+
+namespace {
+
+using Pixel = std::array<int, 2>;
+
+// 2^31 as float; every float below it and at or above -2^31 truncates into int.
+constexpr float kIntLimit = 2147483648.0F;
+
+bool truncatesIntoInt(float v) {
+  return v >= -kIntLimit && v < kIntLimit;
+}
+
+// Truncation toward zero, saturated to int. Only used for windows that are clamped to the
+// frame afterwards, where a saturated corner clamps exactly as the true one would.
+int truncateSaturated(float v) {
+  if (v >= kIntLimit) {
+    return std::numeric_limits<int>::max();
+  }
+  if (v < -kIntLimit) {
+    return std::numeric_limits<int>::min();
+  }
+  return static_cast<int>(v);
+}
+
+struct Window {
+  cv::Mat mask;
+  int origin_x = 0;
+  int origin_y = 0;
+};
+
+std::map<std::string, cv::Mat> decodeClassMasks(const ParsedYolo& parsed,
+                                                const rclcpp::Logger& logger) {
+  std::map<std::string, cv::Mat> masks;
+  for (const auto& [key, text] : parsed.masks_base64) {
+    try {
+      masks.emplace(key, decodeMaskBase64(text, "masks_base64[" + key + "]"));
+    } catch (const std::exception& e) {
+      RCLCPP_WARN(logger, "%s", e.what());
+    }
+  }
+  return masks;
+}
+
+Window instanceWindow(const YoloDetection& detection, const InstanceMask& entry) {
+  const std::string label = "instance_masks[" + std::to_string(detection.index) + "]";
+  cv::Mat image = decodeMaskBase64(entry.mask_base64, label);
+  if (!truncatesIntoInt(detection.x1) || !truncatesIntoInt(detection.y1) ||
+      !truncatesIntoInt(detection.x2) || !truncatesIntoInt(detection.y2)) {
+    throw std::runtime_error(label + " bbox corners are not numbers within the range of int");
+  }
+  const int x1 = static_cast<int>(detection.x1);
+  const int y1 = static_cast<int>(detection.y1);
+  // In 64 bits: the difference of two ints may not fit in one.
+  const std::int64_t box_width = std::int64_t{static_cast<int>(detection.x2)} - x1;
+  const std::int64_t box_height = std::int64_t{static_cast<int>(detection.y2)} - y1;
+  const bool fits = entry.width > 0 && entry.height > 0 && entry.width == image.cols &&
+                    entry.height == image.rows && entry.width == box_width &&
+                    entry.height == box_height;
+  if (!fits) {
+    throw std::runtime_error("instance mask dimensions do not match its bbox window");
+  }
+  return {std::move(image), x1, y1};
+}
+
+int clampTo(int v, int high) {
+  return v < 0 ? 0 : (v > high ? high : v);
+}
+
+// An owned copy of the box's part of the frame-sized class mask; empty when nothing is left.
+Window classWindow(const YoloDetection& detection, const cv::Mat& class_mask) {
+  if (std::isnan(detection.x1) || std::isnan(detection.y1) || std::isnan(detection.x2) ||
+      std::isnan(detection.y2)) {
+    return {};  // a box without extent, as its area already says
+  }
+  const int left = clampTo(truncateSaturated(detection.x1), class_mask.cols);
+  const int right = clampTo(truncateSaturated(detection.x2), class_mask.cols);
+  const int top = clampTo(truncateSaturated(detection.y1), class_mask.rows);
+  const int bottom = clampTo(truncateSaturated(detection.y2), class_mask.rows);
+  if (left >= right || top >= bottom) {
+    return {};
+  }
+  return {class_mask(cv::Range(top, bottom), cv::Range(left, right)).clone(), left, top};
+}
+
+InstancePixelSet makePixelSet(const YoloDetection& detection, Window window) {
+  InstancePixelSet set;
+  set.index = detection.index;
+  set.cls = detection.cls;
+  if (window.mask.empty()) {
+    return set;
+  }
+  set.roi_width = window.mask.cols;
+  set.roi_height = window.mask.rows;
+  set.x1 = static_cast<float>(window.origin_x);
+  set.y1 = static_cast<float>(window.origin_y);
+  set.x2 = static_cast<float>(std::int64_t{window.origin_x} + set.roi_width);
+  set.y2 = static_cast<float>(std::int64_t{window.origin_y} + set.roi_height);
+  set.roi_mask_base64 = encodeMaskBase64(window.mask);
+  appendSetPixels(window.mask, window.origin_x, window.origin_y, set.pixels);
+  set.roi_mask = std::move(window.mask);
+  return set;
+}
+
+}  // namespace
+
+// Word-at-a-time over the zero runs that make up most of a mask. Inside a word with set
+// bytes every candidate is written and the cursor advances only past set ones, so mixed
+// words cost no branch per byte; the count taken first sizes the output exactly.
+void appendSetPixels(const cv::Mat& mask, int origin_x, int origin_y, std::vector<Pixel>& out) {
+  const std::size_t start = out.size();
+  const auto set_count = static_cast<std::size_t>(cv::countNonZero(mask));
+  out.resize(start + set_count + 1);  // one spare slot for the last candidate write
+  Pixel* next = out.data() + start;
+  const int cols = mask.cols;
+  for (int r = 0; r < mask.rows; ++r) {
+    const std::uint8_t* row = mask.ptr<std::uint8_t>(r);
+    const int y = origin_y + r;
+    int c = 0;
+    for (; c + 8 <= cols; c += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, row + c, sizeof(word));
+      if (word == 0) {
+        continue;
+      }
+      for (int k = 0; k < 8; ++k) {
+        *next = {origin_x + c + k, y};
+        next += row[c + k] != 0 ? 1 : 0;
+      }
+    }
+    for (; c < cols; ++c) {
+      *next = {origin_x + c, y};
+      next += row[c] != 0 ? 1 : 0;
+    }
+  }
+  out.resize(start + set_count);
+}
+
+std::vector<InstancePixelSet> buildInstancePixelSets(const ParsedYolo& parsed,
+                                                     const rclcpp::Logger& logger) {
+  const std::map<std::string, cv::Mat> class_masks = decodeClassMasks(parsed, logger);
+  std::vector<InstancePixelSet> sets;
+  sets.reserve(parsed.detections.size());
+  for (const YoloDetection& detection : parsed.detections) {
+    Window window;
+    const auto instance = parsed.instance_masks.find(detection.index);
+    if (instance != parsed.instance_masks.end()) {
+      window = instanceWindow(detection, instance->second);
+    } else {
+      const auto class_mask = class_masks.find(std::to_string(detection.cls));
+      if (class_mask != class_masks.end()) {
+        window = classWindow(detection, class_mask->second);
+      }
+    }
+    sets.push_back(makePixelSet(detection, std::move(window)));
+  }
+  return sets;
+}
+
+InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed, const rclcpp::Logger& logger) {
+  std::vector<InstancePixelSet> sets = buildInstancePixelSets(parsed, logger);
+  InstancePixelMap map;
+  for (InstancePixelSet& set : sets) {
+    if (!set.pixels.empty()) {
+      map[std::to_string(set.cls)].push_back(std::move(set.pixels));
+    }
+  }
+  RCLCPP_DEBUG(logger, "buildInstancePixelMap: detections=%zu classes_with_instances=%zu",
+               parsed.detections.size(), map.size());
+  return map;
+}
+
+nlohmann::json instancePixelMapToJson(const InstancePixelMap& map) {
+  using Array = nlohmann::json::array_t;
+  // Built from the JSON library's array type directly: its initializer-list constructor
+  // inspects and copies every element, which dominated the cost for large masks.
+  nlohmann::json document = nlohmann::json::object();
+  for (const auto& [key, instances] : map) {
+    Array dirts;
+    dirts.reserve(instances.size());
+    for (const auto& pixels : instances) {
+      Array instance;
+      instance.reserve(pixels.size());
+      for (const Pixel& pixel : pixels) {
+        instance.emplace_back(Array{nlohmann::json(pixel[0]), nlohmann::json(pixel[1])});
+      }
+      dirts.emplace_back(std::move(instance));
+    }
+    document[key] = nlohmann::json::object({{"dirts", std::move(dirts)}});
+  }
+  return document;
+}
+
+}  // namespace yolo_mask_parser
+}  // namespace vantorel_base_utils

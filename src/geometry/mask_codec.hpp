@@ -1,0 +1,35 @@
+// Base64 PNG codec for detection masks; internal to the library.
+#ifndef VANTOREL_BASE_UTILS__GEOMETRY__MASK_CODEC_HPP_
+#define VANTOREL_BASE_UTILS__GEOMETRY__MASK_CODEC_HPP_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <opencv2/core/mat.hpp>
+
+namespace vantorel_base_utils {
+namespace yolo_mask_parser {
+
+// Largest decoded mask, in pixels (8192 x 8192 at one byte each): far above any camera
+// frame we serve, far below what a few kilobytes of hostile PNG could otherwise demand.
+constexpr std::uint64_t kMaxMaskPixels = std::uint64_t{1} << 26;
+
+// Lenient: skips characters outside the standard alphabet and stops at the first '='.
+std::vector<std::uint8_t> decodeBase64(const std::string& text);
+std::string encodeBase64(const std::uint8_t* data, std::size_t size);
+
+// Decodes PNG, JPEG or BMP to an 8-bit single-channel image, never empty. Throws
+// std::runtime_error "<label> is empty or invalid Base64" or "<label> PNG decode failed",
+// the latter also for other formats and for images declaring more than kMaxMaskPixels.
+cv::Mat decodeMaskBase64(const std::string& text, const std::string& label);
+
+// PNG with the image library's defaults, then standard Base64. Throws std::runtime_error
+// "failed to encode instance ROI mask".
+std::string encodeMaskBase64(const cv::Mat& mask);
+
+}  // namespace yolo_mask_parser
+}  // namespace vantorel_base_utils
+
+#endif  // VANTOREL_BASE_UTILS__GEOMETRY__MASK_CODEC_HPP_

@@ -1,0 +1,204 @@
+#include "vantorel_base_utils/json_utils.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include <rclcpp/logging.hpp>
+
+namespace vantorel_base_utils {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void throwErrno(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+std::string serialise(const nlohmann::json& j, int indent) {
+  return j.dump(indent, ' ', false, nlohmann::json::error_handler_t::strict);
+}
+
+void writeAll(int fd, const std::string& text) {
+  const char* data = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t written = ::write(fd, data, left);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throwErrno("cannot write");
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+}
+
+// An open file descriptor that is closed, and optionally unlinked, unless committed.
+class OutputFile {
+ public:
+  OutputFile(int fd, fs::path path, bool remove_on_failure)
+      : fd_(fd), path_(std::move(path)), remove_on_failure_(remove_on_failure) {}
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+    if (remove_on_failure_ && !committed_) {
+      ::unlink(path_.c_str());
+    }
+  }
+
+  int fd() const { return fd_; }
+  const fs::path& path() const { return path_; }
+
+  // Close errors can report a failed write-back, so they count as write failures.
+  void close() {
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) {
+      throwErrno("cannot close");
+    }
+  }
+  void commit() { committed_ = true; }
+
+ private:
+  int fd_;
+  fs::path path_;
+  bool remove_on_failure_;
+  bool committed_ = false;
+};
+
+// A fresh file next to `target`, so the final rename stays on one filesystem. Mode 0666
+// lets the umask decide, as for any newly created file. Empty when it cannot be created.
+std::unique_ptr<OutputFile> createTemporaryBeside(const fs::path& target) {
+  static std::atomic<unsigned> counter{0};
+  const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const std::string stem = target.filename().string().substr(0, 64);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = directory / ("." + stem + ".tmp." + std::to_string(::getpid()) +
+                                            "." + std::to_string(counter++));
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      return std::make_unique<OutputFile>(fd, candidate, true);
+    }
+    if (errno != EEXIST) {
+      return nullptr;
+    }
+  }
+  return nullptr;
+}
+
+void syncDirectoryOf(const fs::path& target) {
+  const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    (void)::fsync(fd);  // best effort: the rename itself has already succeeded
+    ::close(fd);
+  }
+}
+
+// Writing through a link updates the file it points to, as opening the path would.
+fs::path resolveLinks(const fs::path& path) {
+  return fs::is_symlink(path) ? fs::weakly_canonical(path) : path;
+}
+
+// Devices, pipes and the like hold no document to protect and cannot be renamed over.
+bool writeInPlace(const fs::path& target, const std::string& text) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  OutputFile file(fd, target, false);
+  writeAll(file.fd(), text);
+  file.close();
+  return true;
+}
+
+// Replaces `target` by a file holding exactly `text`, or leaves it as it was. Returns false
+// when the file cannot be opened for writing; throws std::system_error when writing fails.
+bool writeAtomically(const fs::path& path, const std::string& text) {
+  const fs::path target = resolveLinks(path);
+  if (!target.has_filename()) {
+    return false;
+  }
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) {
+    return false;
+  }
+  if (exists && !S_ISREG(existing.st_mode)) {
+    return writeInPlace(target, text);
+  }
+  // Renaming would replace a file that the caller may not write to.
+  if (exists && ::access(target.c_str(), W_OK) != 0) {
+    return false;
+  }
+  const std::unique_ptr<OutputFile> file = createTemporaryBeside(target);
+  if (!file) {
+    return false;
+  }
+  if (exists) {
+    (void)::fchmod(file->fd(), existing.st_mode & 07777);  // keep the file's permissions
+  }
+  writeAll(file->fd(), text);
+  if (::fsync(file->fd()) != 0) {
+    throwErrno("cannot flush to disk");
+  }
+  file->close();
+  if (::rename(file->path().c_str(), target.c_str()) != 0) {
+    throwErrno("cannot replace the file");
+  }
+  file->commit();
+  syncDirectoryOf(target);
+  return true;
+}
+
+}  // namespace
+
+void saveJson(const nlohmann::json& j, const std::string& file_path, int indent,
+              const rclcpp::Logger& logger) {
+  try {
+    const std::string text = serialise(j, indent);
+    const fs::path path(file_path);
+    if (path.has_parent_path()) {
+      fs::create_directories(path.parent_path());
+    }
+    if (!writeAtomically(path, text)) {
+      RCLCPP_ERROR(logger, "Failed to open file for writing: %s", file_path.c_str());
+      return;
+    }
+    RCLCPP_DEBUG(logger, "Saved JSON: %s", file_path.c_str());
+  } catch (const std::exception& e) {
+    RCLCPP_ERROR(logger, "Failed to save JSON %s: %s", file_path.c_str(), e.what());
+  }
+}
+
+nlohmann::json readJson(const std::string& file_path, const rclcpp::Logger& logger) {
+  std::ifstream in(file_path, std::ios::in);
+  if (!in.is_open()) {
+    RCLCPP_ERROR(logger, "Failed to open JSON file: %s", file_path.c_str());
+    return nlohmann::json::object();
+  }
+  try {
+    nlohmann::json j;
+    in >> j;
+    return j;
+  } catch (const std::exception& e) {
+    RCLCPP_ERROR(logger, "Failed to read JSON file %s: %s", file_path.c_str(), e.what());
+    return nlohmann::json::object();
+  }
+}
+
+}  // namespace vantorel_base_utils

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <rcutils/logging.h>
+#include <opencv2/core.hpp>
+
+#include "geometry/mask_codec.hpp"
+#include "support/log_capture.hpp"
+#include "vantorel_base_utils/vantorel_base_utils.hpp"
+
+namespace ymp = vantorel_base_utils::yolo_mask_parser;
+using nlohmann::json;
+using vantorel_test::LogCapture;
+using Pixels = std::vector<std::array<int, 2>>;
+
+namespace {
+
+const rclcpp::Logger kLogger = rclcpp::get_logger("pixels_test");
+
+ymp::YoloDetection detection(std::size_t index, int cls, float x1, float y1, float x2, float y2) {
+  return {index, x1, y1, x2, y2, cls, 0.9F, 0.F};
+}
+
+std::string failureOf(const ymp::ParsedYolo& parsed) {
+  try {
+    ymp::buildInstancePixelSets(parsed, kLogger);
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "no exception";
+}
+
+ymp::InstanceMask instanceMask(std::size_t index, const cv::Mat& mask) {
+  return {index, ymp::encodeMaskBase64(mask), mask.cols, mask.rows};
+}
+
+}  // namespace
+
+TEST(InstancePixelSets, CutsClassMasksToTheClampedBox) {
+  ymp::ParsedYolo parsed;
+  parsed.masks_base64["7"] = ymp::encodeMaskBase64(cv::Mat(10, 10, CV_8UC1, cv::Scalar(255)));
+  parsed.detections = {detection(0, 7, -3.5F, 2.9F, 4.2F, 20.F),
+                       detection(1, 7, 5.2F, 0.F, 5.9F, 9.F),
+                       detection(2, 7, 20.F, 20.F, 30.F, 30.F), detection(3, 8, 0, 0, 5, 5)};
+  const auto sets = ymp::buildInstancePixelSets(parsed, kLogger);
+  ASSERT_EQ(sets.size(), 4U);
+  const auto& cut = sets[0];
+  EXPECT_EQ(cut.index, 0U);
+  EXPECT_EQ(cut.cls, 7);
+  EXPECT_EQ(std::vector<float>({cut.x1, cut.y1, cut.x2, cut.y2}),
+            std::vector<float>({0, 2, 4, 10}));
+  EXPECT_EQ(cut.roi_width, 4);
+  EXPECT_EQ(cut.roi_height, 8);
+  EXPECT_EQ(cut.roi_mask.size(), cv::Size(4, 8));
+  ASSERT_EQ(cut.pixels.size(), 32U);
+  EXPECT_EQ(Pixels(cut.pixels.begin(), cut.pixels.begin() + 5),
+            (Pixels{{0, 2}, {1, 2}, {2, 2}, {3, 2}, {0, 3}}));
+  EXPECT_EQ(cv::countNonZero(ymp::decodeMaskBase64(cut.roi_mask_base64, "r") != cut.roi_mask), 0);
+  for (std::size_t i = 1; i < 4; ++i) {
+    EXPECT_TRUE(sets[i].roi_mask.empty() && sets[i].pixels.empty() &&
+                sets[i].roi_mask_base64.empty());
+    EXPECT_EQ(sets[i].x2, 0.F);
+    EXPECT_EQ(sets[i].index, i);
+  }
+}
+
+TEST(InstancePixelSets, ScansEveryByteInRowOrder) {
+  // Widths around the word size, with set bytes of any value at word edges.
+  for (int cols : {1, 7, 8, 9, 17, 64}) {
+    cv::Mat mask = cv::Mat::zeros(3, cols, CV_8UC1);
+    Pixels expected;
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < cols; ++c) {
+        if ((c * 5 + r) % 7 == 0 || c == cols - 1) {
+          mask.at<std::uint8_t>(r, c) = static_cast<std::uint8_t>(1 + (c % 255));
+          expected.push_back({c + 100, r - 1});
+        }
+      }
+    }
+    ymp::ParsedYolo parsed;
+    parsed.detections = {detection(0, 1, 100.9F, -1.5F, static_cast<float>(100 + cols), 2.F)};
+    parsed.instance_masks[0] = instanceMask(0, mask);
+    EXPECT_EQ(ymp::buildInstancePixelSets(parsed, kLogger)[0].pixels, expected) << cols;
+  }
+}
+
+TEST(InstancePixelSets, InstanceMasksMustFillTheirTruncatedBox) {
+  const cv::Mat mask(6, 5, CV_8UC1, cv::Scalar(1));
+  ymp::ParsedYolo parsed;
+  parsed.masks_base64["4"] = ymp::encodeMaskBase64(cv::Mat(40, 40, CV_8UC1, cv::Scalar(9)));
+  parsed.detections = {detection(0, 4, 10.7F, 20.2F, 15.9F, 26.F), detection(1, 4, 0, 0, 2, 2),
+                       detection(2, 4, -2.F, 0, 3, 6)};
+  parsed.instance_masks[0] = instanceMask(0, mask);
+  parsed.instance_masks[2] = instanceMask(2, mask);
+  const auto sets = ymp::buildInstancePixelSets(parsed, kLogger);
+  EXPECT_EQ(sets[0].pixels.size(), 30U);
+  EXPECT_EQ(sets[0].pixels.front(), (std::array<int, 2>{10, 20}));
+  EXPECT_EQ(sets[0].pixels.back(), (std::array<int, 2>{14, 25}));
+  EXPECT_EQ(sets[0].roi_mask.at<std::uint8_t>(0, 0), 1);  // not the class mask's 9
+  EXPECT_EQ(sets[1].pixels.size(), 4U);
+  EXPECT_EQ(sets[2].x1, -2.F);
+  EXPECT_EQ(sets[2].pixels.front(), (std::array<int, 2>{-2, 0}));
+
+  const std::string mismatch = "instance mask dimensions do not match its bbox window";
+  auto broken = parsed;
+  broken.instance_masks[0].width = 0;
+  EXPECT_EQ(failureOf(broken), mismatch);
+  broken = parsed;
+  broken.instance_masks[0].width = 4;
+  broken.detections[0].x2 = 14.9F;
+  EXPECT_EQ(failureOf(broken), mismatch);
+  broken = parsed;
+  broken.detections[0].y2 = 27.F;
+  EXPECT_EQ(failureOf(broken), mismatch);
+  broken = parsed;
+  broken.instance_masks[2].mask_base64 = "QQ";
+  EXPECT_EQ(failureOf(broken), "instance_masks[2] PNG decode failed");
+}
+
+TEST(InstancePixelSets, HostileCornersNeitherOverflowNorGuess) {
+  ymp::ParsedYolo parsed;
+  parsed.masks_base64["1"] = ymp::encodeMaskBase64(cv::Mat(4, 6, CV_8UC1, cv::Scalar(1)));
+  const float inf = std::numeric_limits<float>::infinity();
+  parsed.detections = {detection(0, 1, -inf, -1e30F, inf, 3e9F),
+                       detection(1, 1, std::nanf(""), 0, 5, 5)};
+  const auto sets = ymp::buildInstancePixelSets(parsed, kLogger);
+  EXPECT_EQ(sets[0].roi_width, 6);
+  EXPECT_EQ(sets[0].roi_height, 4);
+  EXPECT_TRUE(sets[1].pixels.empty());
+
+  const cv::Mat mask(1, 128, CV_8UC1, cv::Scalar(1));
+  parsed.instance_masks[0] = instanceMask(0, mask);
+  parsed.detections[0] = detection(0, 1, 2147483520.F, 0, 2147483648.F, 1);
+  EXPECT_EQ(failureOf(parsed),
+            "instance_masks[0] bbox corners are not numbers within the range of int");
+  parsed.detections[0] = detection(0, 1, -2147483648.F, 0, -2147483520.F, 1);
+  EXPECT_EQ(ymp::buildInstancePixelSets(parsed, kLogger)[0].pixels.front(),
+            (std::array<int, 2>{-2147483647 - 1, 0}));
+}
+
+TEST(InstancePixelMap, GroupsNonEmptyInstancesAndLogsBrokenClassMasks) {
+  LogCapture capture;
+  ymp::ParsedYolo parsed;
+  parsed.masks_base64["4"] = ymp::encodeMaskBase64(cv::Mat(8, 8, CV_8UC1, cv::Scalar(255)));
+  parsed.masks_base64["9"] = ymp::encodeMaskBase64(cv::Mat::zeros(8, 8, CV_8UC1));
+  parsed.masks_base64["3"] = "QQ";
+  parsed.detections = {detection(0, 4, 0, 0, 1, 1), detection(1, 9, 0, 0, 8, 8),
+                       detection(2, 4, 2, 2, 4, 3), detection(3, 3, 0, 0, 8, 8)};
+  const auto map = ymp::buildInstancePixelMap(parsed, kLogger);
+  EXPECT_EQ(map, (ymp::InstancePixelMap{{"4", {{{0, 0}}, {{2, 2}, {3, 2}}}}}));
+  EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_WARN, "masks_base64[3] PNG decode failed"), 1);
+  EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_DEBUG,
+                          "buildInstancePixelMap: detections=4 classes_with_instances=1"),
+            1);
+
+  capture.clear();
+  EXPECT_TRUE(ymp::buildInstancePixelMap(ymp::ParsedYolo{}, kLogger).empty());
+  EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_DEBUG,
+                          "buildInstancePixelMap: detections=0 classes_with_instances=0"),
+            1);
+}
+
+TEST(InstancePixelMap, WritesTheDirtsDocument) {
+  EXPECT_EQ(ymp::instancePixelMapToJson({}), json::object());
+  const ymp::InstancePixelMap map{{"4", {{{1, 2}}, {{3, 4}, {-5, 6}}}}, {"-1", {{}}}, {"7", {}}};
+  EXPECT_EQ(ymp::instancePixelMapToJson(map).dump(),
+            R"({"-1":{"dirts":[[]]},"4":{"dirts":[[[1,2]],[[3,4],[-5,6]]]},"7":{"dirts":[]}})");
+}
+
+// One synthetic frame through every step, as an application runs it.
+TEST(DetectionRoad, DetectorJsonToPixelMapJson) {
+  cv::Mat class2 = cv::Mat::zeros(6, 8, CV_8UC1);
+  class2(cv::Rect(1, 1, 3, 2)).setTo(255);
+  class2(cv::Rect(6, 4, 2, 2)).setTo(255);
+  cv::Mat roi = cv::Mat::zeros(2, 2, CV_8UC1);
+  roi.at<std::uint8_t>(1, 0) = 1;
+  json result = {{"bbox_xyxy_list", {{0, 0, 4, 3}, {0.5, 0, 4, 3}, {6, 4, 8, 6}, {2, 2, 4, 4}}},
+                 {"conf_list", {0.9, 0.8, 0.7, 0.6}},
+                 {"cls_list", {2, 2, 2, 5}},
+                 {"masks_base64", {{"2", ymp::encodeMaskBase64(class2)}, {"6", "unused"}}},
+                 {"instance_masks",
+                  {{{"input_index", 3},
+                    {"mask_base64", ymp::encodeMaskBase64(roi)},
+                    {"width", 2},
+                    {"height", 2}}}}};
+  LogCapture capture;
+  const auto parsed = ymp::parseYoloResult(result.dump(), kLogger);
+  const auto kept = ymp::sameClassBboxNms(ymp::filterParsedYolo(parsed, {2, 5}), 0.5F, kLogger);
+  EXPECT_EQ(kept.detections.size(), 3U);
+  EXPECT_EQ(kept.masks_base64.count("6"), 0U);
+  const json pixels = ymp::instancePixelMapToJson(ymp::buildInstancePixelMap(kept, kLogger));
+  EXPECT_EQ(pixels, json::parse(R"({"2":{"dirts":[[[1,1],[2,1],[3,1],[1,2],[2,2],[3,2]],
+                                                  [[6,4],[7,4],[6,5],[7,5]]]},
+                                    "5":{"dirts":[[[2,3]]]}})"));
+  EXPECT_TRUE(capture.records().size() == 2U);  // the suppression line and the summary
+}

@@ -1,0 +1,80 @@
+#ifndef VANTOREL_BASE_UTILS__TEST_INTERFACES_HANDLE_VIEWS_HPP_
+#define VANTOREL_BASE_UTILS__TEST_INTERFACES_HANDLE_VIEWS_HPP_
+
+// One uniform view of the package's four dispatching handles (three messages, one
+// service), so that the interface tests treat them alike.
+
+#include <rosidl_typesupport_c/type_support_map.h>
+
+#include <functional>
+#include <rosidl_typesupport_cpp/message_type_support.hpp>
+#include <rosidl_typesupport_cpp/message_type_support_dispatch.hpp>
+#include <rosidl_typesupport_cpp/service_type_support.hpp>
+#include <rosidl_typesupport_cpp/service_type_support_dispatch.hpp>
+#include <string>
+#include <vantorel_base_utils/msg/stable_transform_status.hpp>
+#include <vantorel_base_utils/srv/get_stable_transform.hpp>
+#include <vector>
+
+namespace vantorel_test {
+
+struct HandleView {
+  std::string kind;                  // "message" or "service"
+  std::string qualified;             // e.g. "msg__StableTransformStatus"
+  std::string type_name;             // e.g. "StableTransformStatus"
+  std::function<const void*()> get;  // the template specialisation
+  const char* identifier;
+  const type_support_map_t* map;
+  bool looks_up_through_runtime;  // func is rosidl_typesupport_cpp's look-up function
+  // Calls the handle's own look-up function.
+  std::function<const void*(const char*)> lookup;
+};
+
+inline rosidl_message_typesupport_handle_function runtimeLookUp(
+    const rosidl_message_type_support_t*) {
+  return &rosidl_typesupport_cpp::get_message_typesupport_handle_function;
+}
+inline rosidl_service_typesupport_handle_function runtimeLookUp(
+    const rosidl_service_type_support_t*) {
+  return &rosidl_typesupport_cpp::get_service_typesupport_handle_function;
+}
+
+template <typename Handle>
+HandleView makeView(const std::string& kind, const std::string& folder, const std::string& name,
+                    std::function<const Handle*()> get) {
+  const Handle* handle = get();
+  return HandleView{
+      kind,
+      folder + "__" + name,
+      name,
+      [get] { return static_cast<const void*>(get()); },
+      handle->typesupport_identifier,
+      static_cast<const type_support_map_t*>(handle->data),
+      handle->func == runtimeLookUp(handle),
+      [handle](const char* id) { return static_cast<const void*>(handle->func(handle, id)); }};
+}
+
+inline std::vector<HandleView> packageHandles() {
+  namespace msg = vantorel_base_utils::msg;
+  namespace srv = vantorel_base_utils::srv;
+  using rosidl_typesupport_cpp::get_message_type_support_handle;
+  using rosidl_typesupport_cpp::get_service_type_support_handle;
+  return {
+      makeView<rosidl_message_type_support_t>(
+          "message", "msg", "StableTransformStatus",
+          get_message_type_support_handle<msg::StableTransformStatus>),
+      makeView<rosidl_message_type_support_t>(
+          "message", "srv", "GetStableTransform_Request",
+          get_message_type_support_handle<srv::GetStableTransform_Request>),
+      makeView<rosidl_message_type_support_t>(
+          "message", "srv", "GetStableTransform_Response",
+          get_message_type_support_handle<srv::GetStableTransform_Response>),
+      makeView<rosidl_service_type_support_t>(
+          "service", "srv", "GetStableTransform",
+          get_service_type_support_handle<srv::GetStableTransform>),
+  };
+}
+
+}  // namespace vantorel_test
+
+#endif  // VANTOREL_BASE_UTILS__TEST_INTERFACES_HANDLE_VIEWS_HPP_

@@ -1,0 +1,141 @@
+// End to end: each dispatching handle, asked through its own look-up function, finds the
+// package's generated type supports at run time (the libraries must be on LD_LIBRARY_PATH).
+
+#include <gtest/gtest.h>
+#include <rcutils/error_handling.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <rosidl_typesupport_introspection_cpp/message_introspection.hpp>
+#include <rosidl_typesupport_introspection_cpp/service_introspection.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "interfaces/handle_views.hpp"
+
+namespace {
+
+using vantorel_test::HandleView;
+using vantorel_test::packageHandles;
+using IntrospectedMessage = rosidl_typesupport_introspection_cpp::MessageMembers;
+using IntrospectedService = rosidl_typesupport_introspection_cpp::ServiceMembers;
+
+constexpr const char* kIntrospection = "rosidl_typesupport_introspection_cpp";
+constexpr const char* kFastRtps = "rosidl_typesupport_fastrtps_cpp";
+
+// Field names of a definition file, per section ("---" separates request and response).
+// Constants (NAME=value) are not fields.
+std::vector<std::vector<std::string>> definitionFields(const std::string& relative_path) {
+  const char* dir = std::getenv("VANTOREL_INTERFACE_DIR");
+  std::ifstream file(std::string(dir ? dir : ".") + "/" + relative_path);
+  EXPECT_TRUE(file.is_open()) << relative_path;
+  std::vector<std::vector<std::string>> sections(1);
+  std::string line;
+  while (std::getline(file, line)) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    std::string type, name;
+    if (!(words >> type))
+      continue;
+    if (type == "---") {
+      sections.emplace_back();
+    } else if (words >> name && name.find('=') == std::string::npos &&
+               line.find('=') == std::string::npos) {
+      sections.back().push_back(name);
+    }
+  }
+  return sections;
+}
+
+std::vector<std::string> memberNames(const IntrospectedMessage& members) {
+  std::vector<std::string> names;
+  for (uint32_t i = 0; i < members.member_count_; ++i)
+    names.push_back(members.members_[i].name_);
+  return names;
+}
+
+const IntrospectedMessage& introspectedMessage(const void* handle) {
+  return *static_cast<const IntrospectedMessage*>(
+      static_cast<const rosidl_message_type_support_t*>(handle)->data);
+}
+
+std::string takeError() {
+  std::string text = rcutils_get_error_string().str;
+  rcutils_reset_error();
+  return text;
+}
+
+// The sections of the definition file a handle's type comes from.
+std::vector<std::string> expectedFields(const HandleView& view) {
+  if (view.type_name == "StableTransformStatus") {
+    return definitionFields("msg/StableTransformStatus.msg").at(0);
+  }
+  const auto sections = definitionFields("srv/GetStableTransform.srv");
+  EXPECT_EQ(sections.size(), 2u);
+  return view.type_name == "GetStableTransform_Response" ? sections.at(1) : sections.at(0);
+}
+
+TEST(TypeSupportLookUp, IntrospectionResolvesToTheGeneratedTypeSupportOnce) {
+  for (const HandleView& view : packageHandles()) {
+    SCOPED_TRACE(view.qualified);
+    const void* resolved = view.lookup(kIntrospection);
+    ASSERT_NE(resolved, nullptr) << takeError();
+    EXPECT_STREQ(
+        static_cast<const rosidl_message_type_support_t*>(resolved)->typesupport_identifier,
+        kIntrospection);
+    EXPECT_NE(view.map->data[1], nullptr) << "the loaded library is kept in its slot";
+    EXPECT_EQ(view.lookup(kIntrospection), resolved);
+
+    if (view.kind == "service") {
+      const auto& service = *static_cast<const IntrospectedService*>(
+          static_cast<const rosidl_service_type_support_t*>(resolved)->data);
+      EXPECT_STREQ(service.service_namespace_, "vantorel_base_utils::srv");
+      EXPECT_STREQ(service.service_name_, "GetStableTransform");
+      const auto sections = definitionFields("srv/GetStableTransform.srv");
+      EXPECT_EQ(memberNames(*service.request_members_), sections.at(0));
+      EXPECT_EQ(memberNames(*service.response_members_), sections.at(1));
+      continue;
+    }
+    const IntrospectedMessage& message = introspectedMessage(resolved);
+    EXPECT_STREQ(message.message_name_, view.type_name.c_str());
+    EXPECT_EQ(memberNames(message), expectedFields(view));
+  }
+}
+
+TEST(TypeSupportLookUp, OwnIdentifierReturnsTheHandleItself) {
+  for (const HandleView& view : packageHandles()) {
+    SCOPED_TRACE(view.qualified);
+    EXPECT_EQ(view.lookup(rosidl_typesupport_cpp::typesupport_identifier), view.get());
+    // The text decides here, not the address: a copy of the string matches as well.
+    const std::string copy = rosidl_typesupport_cpp::typesupport_identifier;
+    EXPECT_EQ(view.lookup(copy.c_str()), view.get());
+  }
+}
+
+TEST(TypeSupportLookUp, UnavailableTypeSupportsGiveNullWithAnError) {
+  for (const HandleView& view : packageHandles()) {
+    SCOPED_TRACE(view.qualified);
+    rcutils_reset_error();
+    EXPECT_EQ(view.lookup("rosidl_typesupport_no_such_cpp"), nullptr);
+    EXPECT_TRUE(rcutils_error_is_set());
+    takeError();
+
+#if VANTOREL_HAS_FASTRTPS_TYPESUPPORT
+    EXPECT_NE(view.lookup(kFastRtps), nullptr) << takeError();
+#else
+    // Debian 12 packages no Fast-RTPS type support, so its library cannot exist.
+    EXPECT_EQ(view.lookup(kFastRtps), nullptr);
+    ASSERT_TRUE(rcutils_error_is_set());
+    EXPECT_NE(takeError().find("vantorel_base_utils__rosidl_typesupport_fastrtps_cpp"),
+              std::string::npos);
+    EXPECT_EQ(view.map->data[0], nullptr);
+    // A failed load is not remembered as success: asking again fails again.
+    EXPECT_EQ(view.lookup(kFastRtps), nullptr);
+    EXPECT_TRUE(rcutils_error_is_set());
+    takeError();
+#endif
+  }
+}
+
+}  // namespace
