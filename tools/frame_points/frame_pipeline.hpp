@@ -1,0 +1,94 @@
+// One camera frame from detector result and depth image to 3D points, as the
+// vantorel_frame_points tool runs it. Kept apart from main() so tests can drive it.
+#ifndef VANTOREL_TOOLS__FRAME_PIPELINE_HPP_
+#define VANTOREL_TOOLS__FRAME_PIPELINE_HPP_
+
+#include <array>
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <Eigen/Core>
+#include <opencv2/core.hpp>
+#include <rclcpp/logger.hpp>
+#include <sensor_msgs/msg/camera_info.hpp>
+
+#include "vantorel_base_utils/yolo_mask_parser.hpp"
+
+namespace vantorel_tools {
+
+// An input problem, already phrased for the user: "<file>: <what is wrong>".
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class TargetFrame { Map, ArmBase };
+
+struct FrameOptions {
+  std::string detections_path;
+  std::string depth_path;
+  std::string camera_path;
+  std::string camera_to_arm_base_path;
+  std::string arm_base_to_map_path;
+  std::set<int> keep_classes;              // empty: every class
+  std::optional<float> nms_iou_threshold;  // unset: no suppression
+  int min_depth = 1;                       // raw depth units (mm); 0 is a hole
+  int max_depth = 10000;
+  TargetFrame frame = TargetFrame::Map;
+};
+
+struct FrameInputs {
+  std::string detections_text;
+  cv::Mat depth;
+  sensor_msgs::msg::CameraInfo camera_info;
+  Eigen::Matrix4d camera_to_arm_base;
+  Eigen::Matrix4d arm_base_to_map;
+};
+
+struct InstancePoints {
+  std::size_t detection_index = 0;
+  int cls = 0;
+  float conf = 0.0F;
+  std::array<float, 4> box{};  // x1, y1, x2, y2 of the detection
+  std::vector<std::array<int, 2>> pixels;
+  std::vector<std::array<float, 3>> points;
+};
+
+struct FrameResult {
+  TargetFrame frame = TargetFrame::Map;
+  std::vector<InstancePoints> instances;  // detection order
+};
+
+struct ClassSummary {
+  int cls = 0;
+  std::size_t instances = 0;
+  std::size_t points = 0;
+  std::array<double, 3> centroid{};  // mean of all points of the class; zero when none
+};
+
+// Reads and checks every input file; throws InputError naming the file.
+FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger);
+
+// Parse, filter, suppress, pixel sets and projection; throws InputError on bad content.
+FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
+                     const rclcpp::Logger& logger);
+
+// One row per class in ascending class order.
+std::vector<ClassSummary> summarise(const FrameResult& result);
+
+std::array<double, 3> centroidOf(const std::vector<std::array<float, 3>>& points);
+
+const char* frameName(TargetFrame frame);
+
+// The ROS camera-calibration YAML document (image_width, camera_matrix, ...) as a message.
+sensor_msgs::msg::CameraInfo cameraInfoFromCalibration(const std::string& path,
+                                                       const rclcpp::Logger& logger);
+
+}  // namespace vantorel_tools
+
+#endif  // VANTOREL_TOOLS__FRAME_PIPELINE_HPP_

@@ -1,0 +1,203 @@
+// vantorel_frame_points: one recorded camera frame from detector result and depth image to
+// 3D points, written as JSON, a PLY point cloud and an overlay picture.
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <rcutils/error_handling.h>
+#include <rcutils/logging.h>
+#include <rclcpp/rclcpp.hpp>
+
+#include "frame_outputs.hpp"
+#include "frame_pipeline.hpp"
+#include "vantorel_base_utils/timer.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vantorel_tools::FrameOptions;
+using vantorel_tools::TargetFrame;
+
+constexpr const char* kUsage = R"(usage: vantorel_frame_points [options]
+
+Projects the detected instances of one camera frame into 3D. Without input options it
+runs on the bundled sample frame.
+
+inputs (default: the sample frame):
+  --sample-dir DIR           take every input from DIR (detections.json, depth.png,
+                             camera.yaml, camera_to_arm_base.json, arm_base_to_map.json)
+  --detections FILE          detector result JSON
+  --depth FILE               16-bit depth PNG, millimetres
+  --camera FILE              camera calibration YAML
+  --camera-to-arm-base FILE  transform JSON {"translation": [x,y,z], "rotation": [w,x,y,z]}
+  --arm-base-to-map FILE     transform JSON
+options:
+  --classes LIST             class ids to keep, comma separated (default: all)
+  --nms IOU                  same-class box suppression threshold (default: 0.5; "off")
+  --min-depth MM             smallest accepted raw depth (default: 1)
+  --max-depth MM             largest accepted raw depth (default: 10000)
+  --frame map|arm_base       target frame (default: map)
+  --output DIR               output folder (default: frame_points_out)
+  --timers                   print the time spent in each stage
+  --verbose                  also print the library's INFO and DEBUG messages
+  --help                     this text
+)";
+
+fs::path sampleDir() {
+  for (const char* candidate : {VANTOREL_SAMPLE_DIR_INSTALLED, VANTOREL_SAMPLE_DIR_SOURCE}) {
+    if (fs::exists(fs::path(candidate) / "detections.json")) {
+      return candidate;
+    }
+  }
+  return VANTOREL_SAMPLE_DIR_INSTALLED;
+}
+
+void useSampleDir(FrameOptions& options, const fs::path& dir) {
+  options.detections_path = (dir / "detections.json").string();
+  options.depth_path = (dir / "depth.png").string();
+  options.camera_path = (dir / "camera.yaml").string();
+  options.camera_to_arm_base_path = (dir / "camera_to_arm_base.json").string();
+  options.arm_base_to_map_path = (dir / "arm_base_to_map.json").string();
+}
+
+// The whole text must be one number of the wanted kind.
+template <typename Number, typename Convert>
+Number parseNumber(const std::string& flag, const std::string& text, Convert convert) {
+  std::size_t used = 0;
+  Number value{};
+  try {
+    value = convert(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size()) {
+    throw std::invalid_argument(flag + ": not a valid number: " + text);
+  }
+  return value;
+}
+
+int parseInt(const std::string& flag, const std::string& text) {
+  return parseNumber<int>(
+      flag, text, [](const std::string& t, std::size_t* used) { return std::stoi(t, used); });
+}
+
+float parseFloat(const std::string& flag, const std::string& text) {
+  return parseNumber<float>(
+      flag, text, [](const std::string& t, std::size_t* used) { return std::stof(t, used); });
+}
+
+std::set<int> parseClasses(const std::string& text) {
+  std::set<int> classes;
+  std::stringstream list(text);
+  std::string item;
+  while (std::getline(list, item, ',')) {
+    classes.insert(parseInt("--classes", item));
+  }
+  return classes;
+}
+
+struct Command {
+  FrameOptions frame;
+  std::string output_dir = "frame_points_out";
+  bool timers = false;
+  bool verbose = false;
+  bool help = false;
+};
+
+Command parseCommand(int argc, char** argv) {
+  Command command;
+  useSampleDir(command.frame, sampleDir());
+  command.frame.nms_iou_threshold = 0.5F;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& flag = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) {
+        throw std::invalid_argument(flag + " needs a value");
+      }
+      return args[++i];
+    };
+    FrameOptions& f = command.frame;
+    if (flag == "--help" || flag == "-h") {
+      command.help = true;
+    } else if (flag == "--timers") {
+      command.timers = true;
+    } else if (flag == "--verbose") {
+      command.verbose = true;
+    } else if (flag == "--sample-dir") {
+      useSampleDir(f, value());
+    } else if (flag == "--detections") {
+      f.detections_path = value();
+    } else if (flag == "--depth") {
+      f.depth_path = value();
+    } else if (flag == "--camera") {
+      f.camera_path = value();
+    } else if (flag == "--camera-to-arm-base") {
+      f.camera_to_arm_base_path = value();
+    } else if (flag == "--arm-base-to-map") {
+      f.arm_base_to_map_path = value();
+    } else if (flag == "--classes") {
+      f.keep_classes = parseClasses(value());
+    } else if (flag == "--nms") {
+      const std::string& v = value();
+      f.nms_iou_threshold.reset();
+      if (v != "off") {
+        f.nms_iou_threshold = parseFloat(flag, v);
+      }
+    } else if (flag == "--min-depth") {
+      f.min_depth = parseInt(flag, value());
+    } else if (flag == "--max-depth") {
+      f.max_depth = parseInt(flag, value());
+    } else if (flag == "--frame") {
+      const std::string& v = value();
+      if (v != "map" && v != "arm_base") {
+        throw std::invalid_argument("--frame must be map or arm_base");
+      }
+      f.frame = v == "map" ? TargetFrame::Map : TargetFrame::ArmBase;
+    } else if (flag == "--output") {
+      command.output_dir = value();
+    } else {
+      throw std::invalid_argument("unknown option " + flag + " (see --help)");
+    }
+  }
+  return command;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto logger = rclcpp::get_logger("vantorel_frame_points");
+  Command command;
+  try {
+    command = parseCommand(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "vantorel_frame_points: " << e.what() << "\n";
+    return 2;
+  }
+  if (command.help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  // Warnings (a class mask that does not decode) always show; progress only on request.
+  const int level = command.verbose ? RCUTILS_LOG_SEVERITY_DEBUG : RCUTILS_LOG_SEVERITY_WARN;
+  if (rcutils_logging_set_logger_level(logger.get_name(), level) != RCUTILS_RET_OK) {
+    rcutils_reset_error();
+  }
+  try {
+    const auto inputs = vantorel_tools::loadFrameInputs(command.frame, logger);
+    const auto result = vantorel_tools::runFrame(inputs, command.frame, logger);
+    const auto files = vantorel_tools::writeOutputs(command.output_dir, inputs, result, logger);
+    vantorel_tools::printSummary(std::cout, result);
+    std::cout << "wrote " << files.points_json << ", " << files.point_cloud_ply << ", "
+              << files.overlay_png << "\n";
+    if (command.timers) {
+      vantorel_base_utils::Timer::printGlobalStats();
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "vantorel_frame_points: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
