@@ -212,10 +212,15 @@ void registerExact(const ExactPlan& plan) {
 }
 
 const std::vector<ExactPlan> kExactPlans = {
-    {"rand.30.100.10", true, true, true}, {"rand.50.200.05", true, true, true},
-    {"rand.60.150.05", true, true, true}, {"rand.100.300.03", true, true, true},
-    {"cyc.4", true, true, true},          {"clr.7", true, true, true},
+    {"rand.30.100.10", true, true, true},
+    {"rand.50.200.05", true, true, true},
+    {"rand.60.150.05", true, true, true},
+    {"rand.100.300.03", true, true, true},
+    {"cyc.4", true, true, true},
+    {"clr.7", true, true, true},
     {"cyc.5", false, true, true},
+    {"clr.8", false, false, true},
+    {"rand.200.500.02", false, false, true},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace vantorel_base_utils {
@@ -20,6 +21,10 @@ enum class SolveMethod : int { Greedy = 0, ILP = 1, Propagate = 2 };
 
 template <typename T>
 class SetCoverSolver {
+  static_assert(std::is_same_v<T, int> || std::is_same_v<T, std::string> ||
+                    std::is_same_v<T, unsigned long>,
+                "SetCoverSolver is compiled for int, std::string and unsigned long elements only");
+
  public:
   using Candidates = std::map<int, std::set<T>>;
 
