@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The full test suite: installs dependencies, then builds and tests the package twice
 # (a normal build with warnings as errors, including the install-and-consume check, and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build), then gives every fuzz target a short
-# bounded run (VANTOREL_FUZZ_SECONDS each, default 15; 0 skips it).
+# AddressSanitizer + UndefinedBehaviorSanitizer build), builds and runs the concurrency suite
+# alone under ThreadSanitizer, then gives every fuzz target a short bounded run
+# (VANTOREL_FUZZ_SECONDS each, default 15; 0 skips it).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -29,6 +30,17 @@ build_and_test release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # GCC leaves float-to-int overflow out of "undefined"; hostile detector numbers need it.
 build_and_test sanitize -DCMAKE_BUILD_TYPE=Debug -DVANTOREL_SANITIZERS=address,undefined,float-cast-overflow \
   -DVANTOREL_BUILD_BENCHMARKS=OFF
+
+# Only the concurrency suite (ctest label "concurrency") and the library it needs are built
+# under ThreadSanitizer; the other suites run in the two trees above.
+tsan_dir="$build_root/tsan"
+step "configure tsan"
+cmake -S "$root" -B "$tsan_dir" -DVANTOREL_WARNINGS_AS_ERRORS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVANTOREL_SANITIZERS=thread -DVANTOREL_BUILD_BENCHMARKS=OFF
+step "build tsan"
+cmake --build "$tsan_dir" --parallel "$jobs" --target test_concurrency
+step "test tsan"
+ctest --test-dir "$tsan_dir" --output-on-failure --label-regex '^concurrency$'
 
 fuzz_seconds="${VANTOREL_FUZZ_SECONDS:-15}"
 if [ "$fuzz_seconds" -gt 0 ]; then

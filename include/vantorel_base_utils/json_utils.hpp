@@ -12,8 +12,11 @@ namespace vantorel_base_utils {
 
 // Writes `j` to `file_path` (missing parent directories are created) with `indent` spaces
 // per level, or on one line when `indent` is negative; UTF-8 as is, no trailing newline.
-// The file is replaced atomically: on any failure the previous file stays untouched and
-// an ERROR is logged.
+// The file is replaced atomically, keeping its owner and permissions: on any failure the
+// previous file stays untouched and an ERROR is logged. Only where a replacement cannot keep
+// the owner (a file of another user that the caller may write to) or cannot be created (a
+// directory the caller may not write to) is the file rewritten in place, as a plain write
+// would, and a failed write there can leave it incomplete.
 void saveJson(const nlohmann::json& j, const std::string& file_path, int indent,
               const rclcpp::Logger& logger);
 

@@ -55,9 +55,19 @@ ProjectionContext buildProjectionContext(const cv::Mat& depth_image, const Camer
   return ctx;
 }
 
-// IMREAD_UNCHANGED keeps a 16-bit PNG at 16 bits and one channel.
+// IMREAD_UNCHANGED keeps a 16-bit PNG at 16 bits and one channel. A header that OpenCV
+// refuses with an exception (one claiming more pixels than it decodes, for instance) makes the
+// file as unreadable as a truncated one, so both get the one documented error.
+cv::Mat readImageFile(const std::string& path) {
+  try {
+    return cv::imread(path, cv::IMREAD_UNCHANGED);
+  } catch (const cv::Exception&) {
+    return cv::Mat();
+  }
+}
+
 cv::Mat loadDepthImage(const std::string& depth_image_path) {
-  cv::Mat image = cv::imread(depth_image_path, cv::IMREAD_UNCHANGED);
+  cv::Mat image = readImageFile(depth_image_path);
   if (image.empty()) {
     fail("Failed to read depth image: " + depth_image_path);
   }

@@ -7,8 +7,11 @@
 // The portable loops are compiled for AVX-512, AVX2 and baseline x86-64 and picked at load
 // time; CPUs with AVX-512 get a hand-vectorised block instead. Either way the library needs
 // no instruction-set flags (which would also change the alignment, and so the layout, of
-// the Eigen members of ProjectionContext).
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// the Eigen members of ProjectionContext). ThreadSanitizer builds keep the baseline loop:
+// they instrument the resolver that picks a clone, which runs during relocation, before the
+// sanitizer's runtime is up, and crashes the program at load.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(__SANITIZE_THREAD__)
 #define VANTOREL_VECTOR_CLONES \
   __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else

@@ -126,6 +126,16 @@ bool writeInPlace(const fs::path& target, const std::string& text) {
   return true;
 }
 
+// The replacement must not hand the file to another owner or change its permissions. Only
+// a privileged caller, or one that owns the file, can keep the owner.
+bool takeOverOwnerAndMode(int fd, const struct stat& existing) {
+  if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+    return false;
+  }
+  (void)::fchmod(fd, existing.st_mode & 07777);
+  return true;
+}
+
 // Replaces `target` by a file holding exactly `text`, or leaves it as it was. Returns false
 // when the file cannot be opened for writing; throws std::system_error when writing fails.
 bool writeAtomically(const fs::path& path, const std::string& text) {
@@ -147,10 +157,12 @@ bool writeAtomically(const fs::path& path, const std::string& text) {
   }
   const std::unique_ptr<OutputFile> file = createTemporaryBeside(target);
   if (!file) {
-    return false;
+    // A writable file in a directory that refuses new entries can still be rewritten.
+    const bool directory_refused = errno == EACCES || errno == EPERM;
+    return exists && directory_refused && writeInPlace(target, text);
   }
-  if (exists) {
-    (void)::fchmod(file->fd(), existing.st_mode & 07777);  // keep the file's permissions
+  if (exists && !takeOverOwnerAndMode(file->fd(), existing)) {
+    return writeInPlace(target, text);
   }
   writeAll(file->fd(), text);
   if (::fsync(file->fd()) != 0) {

@@ -1,5 +1,7 @@
 #include "vantorel_base_utils/yaml_utils.hpp"
 
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -206,11 +208,28 @@ nlohmann::json convertPoseInfo(const YAML::Node& sequence, const std::string& fi
   return array;
 }
 
+// yaml-cpp's own file loading leaks its read buffer when reading fails under it (a path that
+// names a directory, an I/O error), so the file is read here and parsed from memory. Failing
+// to read is reported as yaml-cpp reports failing to open: the file is bad.
+YAML::Node loadFile(const std::string& file_path) {
+  std::ifstream in(file_path, std::ios::binary);
+  if (!in.is_open()) {
+    throw YAML::BadFile(file_path);
+  }
+  std::string text;
+  try {
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::exception&) {
+    throw YAML::BadFile(file_path);
+  }
+  return YAML::Load(text);
+}
+
 }  // namespace
 
 YAML::Node readYaml(const std::string& file_path, const rclcpp::Logger& logger) {
   try {
-    YAML::Node root = YAML::LoadFile(file_path);
+    YAML::Node root = loadFile(file_path);
     if (root.IsNull()) {
       RCLCPP_WARN(logger, "readYaml: YAML file is empty or invalid: %s", file_path.c_str());
     }

@@ -9,9 +9,10 @@ std::atomic<int> Logger::level_{Logger::INFO};
 
 namespace {
 
-// One insertion per line keeps lines of concurrent callers from interleaving mid-line.
+// One insertion per line, its newline included, keeps lines of concurrent callers from
+// interleaving: a newline inserted on its own can land after another caller's text.
 void printLine(std::ostream& stream, Logger::Level level, const std::string& message) {
-  stream << ("[" + Logger::levelToString(level) + "] " + message) << std::endl;
+  stream << ("[" + Logger::levelToString(level) + "] " + message + "\n") << std::flush;
 }
 
 bool passesThreshold(Logger::Level level, const std::atomic<int>& threshold) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -150,6 +152,71 @@ TEST(ProjectionContextFiles, ReadsSixteenBitImagesAndRefusesOthers) {
                                            0, 1, kLogger);
             }),
             "Failed to read depth image: " + dir.file("not_an_image.png"));
+}
+
+namespace {
+
+std::uint32_t crc32Of(const std::string& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFU;
+  for (const char c : bytes) {
+    crc ^= static_cast<unsigned char>(c);
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
+    }
+  }
+  return ~crc;
+}
+
+std::string bigEndian(std::uint32_t value) {
+  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+          static_cast<char>(value >> 8), static_cast<char>(value)};
+}
+
+// A PNG file with correct checksums whose header claims `width` x `height` 16-bit gray
+// pixels, followed by `rest` (the chunks after the header) unchanged.
+std::string pngClaiming(std::uint32_t width, std::uint32_t height, const std::string& rest) {
+  const std::string header =
+      "IHDR" + bigEndian(width) + bigEndian(height) + "\x10" + std::string(4, '\0');
+  return std::string("\x89PNG\r\n\x1a\n", 8) + bigEndian(13) + header + bigEndian(crc32Of(header)) +
+         rest;
+}
+
+}  // namespace
+
+TEST(ProjectionContextFiles, TruncatedOrCorruptPngFilesAreReportedAsUnreadable) {
+  TempDir dir;
+  cv::Mat depth(48, 64, CV_16UC1);
+  cv::randu(depth, 0, 60000);
+  std::vector<uchar> encoded;
+  ASSERT_TRUE(cv::imencode(".png", depth, encoded));
+  const std::string png(encoded.begin(), encoded.end());
+  const std::size_t after_header = 33;  // signature and the header chunk
+
+  std::vector<std::string> broken;
+  for (const std::size_t length : {std::size_t{0}, std::size_t{8}, std::size_t{20}, after_header,
+                                   png.size() / 2, png.size() - 12, png.size() - 1}) {
+    broken.push_back(png.substr(0, length));
+  }
+  std::string flipped = png;
+  flipped[png.size() / 2] = static_cast<char>(flipped[png.size() / 2] ^ 0x5A);
+  broken.push_back(flipped);
+  // Headers OpenCV refuses: more pixels than it decodes at all, or a zero width.
+  broken.push_back(pngClaiming(65535, 65535, png.substr(after_header)));
+  broken.push_back(pngClaiming(0, 48, png.substr(after_header)));
+  // A plausible size whose pixel data is far too short.
+  broken.push_back(pngClaiming(20000, 20000, png.substr(after_header)));
+
+  const std::string path = dir.file("depth.png");
+  const auto create = [&] {
+    return vbu::createProjectionContext(path, model(0, 0), Eigen::Matrix4d::Identity(),
+                                        Eigen::Matrix4d::Identity(), 0, 60000, kLogger);
+  };
+  for (std::size_t i = 0; i < broken.size(); ++i) {
+    std::ofstream(path, std::ios::binary) << broken[i];
+    EXPECT_EQ(runtimeErrorText(create), "Failed to read depth image: " + path) << "case " << i;
+  }
+  std::ofstream(path, std::ios::binary) << png;  // the same path reads again once repaired
+  EXPECT_EQ(cv::countNonZero(create().depth != depth), 0);
 }
 
 TEST(ProjectionContextContents, OwnsItsDepthAndComposesTheMapTransform) {

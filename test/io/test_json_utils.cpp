@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <string>
 
+#include "support/child_process.hpp"
 #include "support/log_capture.hpp"
 #include "support/starts_with.hpp"
 #include "support/temp_dir.hpp"
@@ -19,6 +23,7 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using vantorel_test::LogCapture;
 using vantorel_test::readFile;
+using vantorel_test::runInChild;
 using vantorel_test::startsWith;
 using vantorel_test::TempDir;
 using vantorel_test::writeFile;
@@ -131,26 +136,158 @@ TEST(SaveJson, FailedWriteLeavesThePreviousFileByteForByteIntact) {
     big.push_back(i);
   }
 
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const std::string failure = runInChild([&]() -> std::string {
     ::signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead of killing
     const rlimit limit{4096, 4096};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     LogCapture capture;
     vbu::saveJson(big, target, 2, kLogger);
     const std::string expected = "Failed to save JSON " + target + ": cannot write: File too large";
-    ::_exit(onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR) == expected ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "unexpected log record in the child";
+    const std::string logged = onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR);
+    return logged == expected ? "" : "logged: " + logged;
+  });
+  EXPECT_EQ(failure, "");
   EXPECT_EQ(readFile(target), previous);
   EXPECT_EQ(entriesIn(dir.path()), 1u);
 
   vbu::saveJson(big, target, 2, kLogger);  // without the limit it is written in full
   EXPECT_EQ(vbu::readJson(target, kLogger), big);
+}
+
+namespace {
+
+json bigDocument() {
+  json big = json::array();
+  for (int i = 0; i < 40000; ++i) {
+    big.push_back(i);
+  }
+  return big;
+}
+
+// In a child: `where` becomes a small tmpfs of its own mount namespace. Returns why that is
+// not possible here, or "" once mounted.
+std::string mountSmallTmpfs(const std::string& where) {
+  if (::unshare(CLONE_NEWNS) != 0 ||
+      ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", where.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    return std::string("skip: no private tmpfs here: ") + std::strerror(errno);
+  }
+  return "";
+}
+
+// Collects what differs from what a fault should leave behind.
+class Findings {
+ public:
+  void expect(bool holds, const std::string& what) {
+    if (!holds) {
+      text_ += what + "; ";
+    }
+  }
+  void expectLogged(const LogCapture& capture, const std::string& message) {
+    const std::string logged = onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR);
+    expect(logged == message, "logged \"" + logged + "\" instead of \"" + message + "\"");
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+void expectCleanOrSkip(const std::string& child_report) {
+  if (child_report.rfind("skip: ", 0) == 0) {
+    GTEST_SKIP() << child_report;
+  }
+  EXPECT_EQ(child_report, "");
+}
+
+}  // namespace
+
+TEST(SaveJson, FullOrReadOnlyFilesystemKeepsThePreviousFile) {
+  TempDir dir;
+  const std::string mount_point = dir.file("fs");
+  fs::create_directory(mount_point);
+  expectCleanOrSkip(runInChild([&]() -> std::string {
+    const std::string skip = mountSmallTmpfs(mount_point);
+    if (!skip.empty()) {
+      return skip;
+    }
+    const std::string target = mount_point + "/poses.json";
+    const std::string previous = "{\"previous\": \"good\"}";
+    writeFile(target, previous);
+    Findings findings;
+    {
+      LogCapture capture;
+      vbu::saveJson(bigDocument(), target, 2, kLogger);
+      findings.expectLogged(
+          capture, "Failed to save JSON " + target + ": cannot write: No space left on device");
+    }
+    findings.expect(readFile(target) == previous, "full: previous file changed");
+    findings.expect(entriesIn(mount_point) == 1, "full: temporary file left behind");
+    vbu::saveJson(json{1}, target, -1, kLogger);  // the space of the failed attempt is back
+    findings.expect(readFile(target) == "[1]", "small document not written after the failure");
+
+    ::mount(nullptr, mount_point.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
+    {
+      LogCapture capture;
+      vbu::saveJson(json{2}, target, -1, kLogger);
+      findings.expectLogged(capture, "Failed to open file for writing: " + target);
+    }
+    {
+      LogCapture capture;
+      vbu::saveJson(json{2}, mount_point + "/new.json", -1, kLogger);
+      findings.expectLogged(capture,
+                            "Failed to open file for writing: " + mount_point + "/new.json");
+    }
+    findings.expect(readFile(target) == "[1]", "read-only: file changed");
+    findings.expect(entriesIn(mount_point) == 1, "read-only: entries added");
+    return findings.text();
+  }));
+}
+
+// Permission bits bind only an unprivileged user, so these run as "nobody" in a child.
+TEST(SaveJson, UnprivilegedWritesKeepWhatTheyMayNotChangeAndRewriteWhatTheyMay) {
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);  // root's directory: nobody may not add entries
+  const std::string locked = dir.file("locked.json");
+  const std::string shared = dir.file("shared.json");
+  writeFile(locked, "[\"locked\"]");
+  writeFile(shared, "[\"shared\"]");
+  ::chmod(locked.c_str(), 0644);
+  ::chmod(shared.c_str(), 0666);
+  const std::string child_report = runInChild([&]() -> std::string {
+    if (!vantorel_test::becomeNobody()) {
+      return "skip: cannot switch to nobody";
+    }
+    Findings findings;
+    LogCapture capture;
+    vbu::saveJson(json{1}, locked, -1, kLogger);
+    findings.expectLogged(capture, "Failed to open file for writing: " + locked);
+    capture.clear();
+    vbu::saveJson(json{2}, shared, -1, kLogger);  // no temporary beside it, so in place
+    findings.expect(capture.count(RCUTILS_LOG_SEVERITY_DEBUG, "Saved JSON: " + shared) == 1,
+                    "no success message for the writable file");
+    return findings.text();
+  });
+  expectCleanOrSkip(child_report);
+  EXPECT_EQ(readFile(locked), "[\"locked\"]");
+  EXPECT_EQ(readFile(shared), "[2]");
+  EXPECT_EQ(entriesIn(dir.path()), 2u);
+}
+
+TEST(SaveJson, ReplacingAFileKeepsItsOwner) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "handing a file to another owner needs root";
+  }
+  TempDir dir;
+  const std::string target = dir.file("theirs.json");
+  writeFile(target, "[]");
+  ASSERT_EQ(::chown(target.c_str(), vantorel_test::kNobodyId, vantorel_test::kNobodyId), 0);
+  vbu::saveJson(json{3}, target, -1, kLogger);
+  struct stat after {};
+  ASSERT_EQ(::stat(target.c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, vantorel_test::kNobodyId);
+  EXPECT_EQ(after.st_gid, vantorel_test::kNobodyId);
+  EXPECT_EQ(readFile(target), "[3]");
 }
 
 TEST(ReadJson, ReturnsTheFirstValueOrLogsAndReturnsAnEmptyObject) {
