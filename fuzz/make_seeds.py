@@ -127,22 +127,27 @@ def codec_seeds():
     write(t, "truncated.png", gray[:30])
 
 
+def write_each(target, seeds):
+    for name, data in seeds.items():
+        write(target, name, data)
+
+
 def image_points_seeds():
-    t = "fuzz_image_points"
-    write(t, "shapes.json", '[[3,2],{"x":5,"y":1},{"u":0,"v":3},[1,0,11],[-1,2],[6,0]]')
-    write(t, "fallback.json", '[{"x":1.5,"y":2,"u":3,"v":0}]')
-    write(t, "bad_entry.json", '[[3.0,4],[3],{"x":1},[true],[null],[5]]')
-    write(t, "not_array.json", '{"points":[]}')
-    write(t, "huge.json", '[[2147483648,0],[-2147483649,1],[18446744073709551615,2]]')
+    write_each("fuzz_image_points", {
+        "shapes.json": '[[3,2],{"x":5,"y":1},{"u":0,"v":3},[1,0,11],[-1,2],[6,0]]',
+        "fallback.json": '[{"x":1.5,"y":2,"u":3,"v":0}]',
+        "bad_entry.json": '[[3.0,4],[3],{"x":1},[true],[null],[5]]',
+        "not_array.json": '{"points":[]}',
+        "huge.json": '[[2147483648,0],[-2147483649,1],[18446744073709551615,2]]'})
 
 
 def transform_seeds():
-    t = "fuzz_transform_json"
-    write(t, "sample.json", (SAMPLE / "camera_to_arm_base.json").read_text())
-    write(t, "identity.json", '{"translation":[0,0,0],"rotation":[2,0,0,0]}')
-    write(t, "zero_quaternion.json", '{"translation":[1,-2,3],"rotation":[0,0,0,0]}')
-    write(t, "tiny_and_huge.json", '{"translation":[1e300,0,-1e-300],"rotation":[0,1e200,0,1e200]}')
-    write(t, "wrong_kinds.json", '{"translation":[0,0],"rotation":[1,0,0,"0"]}')
+    write_each("fuzz_transform_json", {
+        "sample.json": (SAMPLE / "camera_to_arm_base.json").read_text(),
+        "identity.json": '{"translation":[0,0,0],"rotation":[2,0,0,0]}',
+        "zero_quaternion.json": '{"translation":[1,-2,3],"rotation":[0,0,0,0]}',
+        "tiny_and_huge.json": '{"translation":[1e300,0,-1e-300],"rotation":[0,1e200,0,1e200]}',
+        "wrong_kinds.json": '{"translation":[0,0],"rotation":[1,0,0,"0"]}'})
 
 
 def offset_seeds():
@@ -174,12 +179,12 @@ def yaml_seeds():
 
 
 def json_file_seeds():
-    t = "fuzz_json_file"
-    write(t, "object.json", '{"b":1,"a":[true,null,1.5e3,"\\u00e9"]}')
-    write(t, "trailing.json", '{"a":1} and more words')
-    write(t, "comment.json", '// note\n{"a":1}')
-    write(t, "nested.json", "[" * 64 + "]" * 64)
-    write(t, "empty.json", "")
+    write_each("fuzz_json_file", {
+        "object.json": '{"b":1,"a":[true,null,1.5e3,"\\u00e9"]}',
+        "trailing.json": '{"a":1} and more words',
+        "comment.json": '// note\n{"a":1}',
+        "nested.json": "[" * 64 + "]" * 64,
+        "empty.json": ""})
 
 
 def set_cover_seeds():
