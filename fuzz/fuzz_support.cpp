@@ -1,7 +1,13 @@
 #include "fuzz_support.hpp"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 
 #include <rcutils/logging.h>
 
@@ -18,6 +24,18 @@ void formatAndDrop(const rcutils_log_location_t*, int, const char*, rcutils_time
   va_end(copy);
 }
 
+std::map<std::string, std::string>& scratchFiles() {
+  static std::map<std::string, std::string> files;
+  return files;
+}
+
+void removeScratchFiles() {
+  for (const auto& [suffix, path] : scratchFiles()) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+}
+
 }  // namespace
 
 const rclcpp::Logger& quietLogger() {
@@ -29,6 +47,36 @@ const rclcpp::Logger& quietLogger() {
     return rclcpp::get_logger("fuzz");
   }();
   return logger;
+}
+
+const std::string& scratchFile(const std::string& suffix) {
+  auto& files = scratchFiles();
+  const auto known = files.find(suffix);
+  if (known != files.end()) {
+    return known->second;
+  }
+  if (files.empty()) {
+    std::atexit(&removeScratchFiles);
+  }
+  const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("vantorel_fuzz_" + std::to_string(::getpid()) + suffix);
+  return files.emplace(suffix, path.string()).first->second;
+}
+
+void writeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "cannot write the scratch file %s\n", path.c_str());
+    std::abort();
+  }
+}
+
+void fail(const char* invariant, const char* file, int line) {
+  std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, invariant);
+  std::fflush(stderr);
+  __builtin_trap();
 }
 
 }  // namespace vantorel_fuzz

@@ -3,10 +3,13 @@
 import base64
 import json
 import pathlib
+import random
 import struct
 import zlib
 
-CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
+FUZZ = pathlib.Path(__file__).resolve().parent
+CORPUS = FUZZ / "corpus"
+SAMPLE = FUZZ.parent / "data" / "sample_frame"
 
 
 def png(width, height, pixels, colour_type=0, bit_depth=8, channels=1):
@@ -84,6 +87,121 @@ def pixel_seeds():
                   png(4, 3, [0] * 12)[24:]))
 
 
+def bmp(width, height, gray):
+    """A 24-bit bottom-up BMP whose pixels all have the same gray value."""
+    row = bytes([gray] * 3 * width) + bytes((4 - 3 * width % 4) % 4)
+    pixels = row * height
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 0, 0, 0, 0)
+    return b"BM" + struct.pack("<IHHI", 14 + len(header) + len(pixels), 0, 0, 54) + header + pixels
+
+
+def road_seeds():
+    t = "fuzz_detection_road"
+    roi = png(3, 2, [0, 255, 1, 255, 0, 9])
+    frame = png(8, 6, [255 if (r * 8 + c) % 4 else 0 for r in range(6) for c in range(8)])
+    write(t, "sample_frame.json", (SAMPLE / "detections.json").read_text())
+    write(t, "class_and_instance.json", json.dumps({
+        "bbox_xyxy_list": [[1, 1, 4, 3], [0, 0, 8, 6], [2.7, 1.2, 5.9, 3.5]],
+        "conf_list": [0.9, 0.8, 0.7], "cls_list": [1, 2, 1],
+        "masks_base64": {"2": base64.b64encode(frame).decode()},
+        "instance_masks": [{"input_index": 0, "mask_base64": base64.b64encode(roi).decode(),
+                            "width": 3, "height": 2},
+                           {"input_index": 2, "mask_base64": base64.b64encode(roi).decode(),
+                            "width": 3, "height": 2}]}))
+    write(t, "misfit.json", json.dumps({
+        "bbox_xyxy_list": [[0, 0, 2, 2]], "conf_list": [0.5], "cls_list": [0],
+        "instance_masks": [{"input_index": 0, "mask_base64": base64.b64encode(roi).decode(),
+                            "width": 3, "height": 2}]}))
+
+
+def codec_seeds():
+    t = "fuzz_mask_codec"
+    gray = png(4, 3, [0, 1, 128, 255] * 3)
+    write(t, "gray.png", gray)
+    write(t, "gray.b64", base64.b64encode(gray))
+    write(t, "rgb16.png", png(2, 2, [(65535, 0, 1)] * 4, colour_type=2, bit_depth=16, channels=3))
+    write(t, "gray.bmp", bmp(3, 2, 77))
+    write(t, "lines_and_padding.b64", base64.b64encode(gray)[:20] + b"\r\n-_ " +
+          base64.b64encode(gray)[20:] + b"=QUJD")
+    write(t, "one_byte.b64", b"QQ")
+    write(t, "truncated.png", gray[:30])
+
+
+def write_each(target, seeds):
+    for name, data in seeds.items():
+        write(target, name, data)
+
+
+def image_points_seeds():
+    write_each("fuzz_image_points", {
+        "shapes.json": '[[3,2],{"x":5,"y":1},{"u":0,"v":3},[1,0,11],[-1,2],[6,0]]',
+        "fallback.json": '[{"x":1.5,"y":2,"u":3,"v":0}]',
+        "bad_entry.json": '[[3.0,4],[3],{"x":1},[true],[null],[5]]',
+        "not_array.json": '{"points":[]}',
+        "huge.json": '[[2147483648,0],[-2147483649,1],[18446744073709551615,2]]'})
+
+
+def transform_seeds():
+    write_each("fuzz_transform_json", {
+        "sample.json": (SAMPLE / "camera_to_arm_base.json").read_text(),
+        "identity.json": '{"translation":[0,0,0],"rotation":[2,0,0,0]}',
+        "zero_quaternion.json": '{"translation":[1,-2,3],"rotation":[0,0,0,0]}',
+        "tiny_and_huge.json": '{"translation":[1e300,0,-1e-300],"rotation":[0,1e200,0,1e200]}',
+        "wrong_kinds.json": '{"translation":[0,0],"rotation":[1,0,0,"0"]}'})
+
+
+def offset_seeds():
+    t = "fuzz_orientation_offset"
+    rng = random.Random(9)
+
+    def seed(name, document):
+        write(t, name, json.dumps(document).encode() + bytes(rng.randrange(256) for _ in range(96)))
+
+    seed("force.json", {"end_pose": [1, 2, 3], "force_vector": [0, 0, -10]})
+    seed("tool_z.json", {"end_pose": [0, 0, 0, 9], "pose": [0, 0, 0, 1, 0, 0, 0]})
+    seed("ray.json", {"end_pose": [0, 0, 0.5], "force_vector": [1, 0, 0],
+                      "pose": [0, 0, 0, 0, 1, 0, 0]})
+    seed("vertical_force.json", {"end_pose": [0, 0, 0], "force_vector": [0, 0, 5]})
+    seed("wrong_kinds.json", {"end_pose": [0, "1", 2], "force_vector": [1, 1], "pose": [1] * 6})
+
+
+def yaml_seeds():
+    t = "fuzz_yaml_file"
+    write(t, "camera.yaml", (SAMPLE / "camera.yaml").read_text())
+    write(t, "pose_info.yaml", "pose_info:\n  - {x: 1, y: 0x1F, z: .inf}\n  - [on, ~, 017, '3']\n"
+          "name: robot\n")
+    write(t, "aliases.yaml", "a: &a [1, 2, {k: v}]\nb: *a\nc: {*a : 1}\n? [x]\n: y\n")
+    write(t, "scalars.yaml", "- 2147483648\n- -.NaN\n- Yes\n- !!binary aGVsbG8=\n- |\n  text\n"
+          "- \"\\u00e9\\x01\"\n")
+    write(t, "alias_levels.yaml", "a: &a [x, 1, .5]\nb: &b [*a, *a, *a]\nc: [*b, *b, {k: *b}]\n")
+    write(t, "documents.yaml", "---\nfirst: 1\n...\n---\nsecond: 2\n")
+    write(t, "empty.yaml", "# only a comment\n")
+
+
+def json_file_seeds():
+    write_each("fuzz_json_file", {
+        "object.json": '{"b":1,"a":[true,null,1.5e3,"\\u00e9"]}',
+        "trailing.json": '{"a":1} and more words',
+        "comment.json": '// note\n{"a":1}',
+        "nested.json": "[" * 64 + "]" * 64,
+        "empty.json": ""})
+
+
+def set_cover_seeds():
+    t = "fuzz_set_cover"
+    rng = random.Random(3)
+    for size in (0, 8, 24, 40, 64):
+        write(t, "random_%d.bin" % size, bytes(rng.randrange(256) for _ in range(size)))
+
+
 if __name__ == "__main__":
     parse_seeds()
     pixel_seeds()
+    road_seeds()
+    codec_seeds()
+    image_points_seeds()
+    transform_seeds()
+    offset_seeds()
+    yaml_seeds()
+    json_file_seeds()
+    set_cover_seeds()

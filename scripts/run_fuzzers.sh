@@ -34,7 +34,9 @@ for target in "${targets[@]}"; do
   log="$dir/fuzz-logs/$target.log"
   mkdir -p "$(dirname "$log")"
   rc=0
-  "$dir/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  # -timeout: the YAML conversion may legitimately spend its whole node budget (a few hundred
+  # bytes of aliases), about 25 s under the sanitizers; anything slower is a hang.
+  "$dir/fuzz/$target" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "$@" \
     "$scratch" "$root/fuzz/corpus/$target" >"$log" 2>&1 || rc=$?
   grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|SUMMARY)|==[0-9]+==ERROR|runtime error' "$log" || true

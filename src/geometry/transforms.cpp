@@ -1,6 +1,8 @@
 #include "vantorel_base_utils/transforms.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include <Eigen/Geometry>
@@ -9,10 +11,29 @@ namespace vantorel_base_utils {
 
 namespace {
 
+// Divides a finite, non-zero quaternion by its largest component when its squared norm would
+// overflow or fall below the normal range: only its direction matters, and squares of huge or
+// tiny components would lose it (and turn such a rotation into the identity).
+double squaredNormRescaled(double& w, double& x, double& y, double& z) {
+  const double squared_norm = z * z + x * x + w * w + y * y;
+  if (std::isfinite(squared_norm) && squared_norm >= std::numeric_limits<double>::min()) {
+    return squared_norm;
+  }
+  const double largest = std::max({std::fabs(w), std::fabs(x), std::fabs(y), std::fabs(z)});
+  if (largest == 0.0 || !std::isfinite(largest)) {
+    return squared_norm;  // zero stays zero (the identity); non-finite has no direction
+  }
+  w /= largest;
+  x /= largest;
+  y /= largest;
+  z /= largest;
+  return z * z + x * x + w * w + y * y;
+}
+
 // The one construction every reader reduces to.
 Eigen::Matrix4d matrixFromTranslationQuaternion(double tx, double ty, double tz, double w, double x,
                                                 double y, double z) {
-  const double squared_norm = z * z + x * x + w * w + y * y;
+  const double squared_norm = squaredNormRescaled(w, x, y, z);
   if (squared_norm > 0.0) {
     const double norm = std::sqrt(squared_norm);
     w /= norm;

@@ -53,6 +53,21 @@ TEST(TransformJson, ReadsNumbersOfAnyKindAndNormalisesTheQuaternion) {
                          1, 1, 1);
 }
 
+// Squaring components near the ends of the double range overflows or underflows; such
+// quaternions once came out as the identity instead of their rotation.
+TEST(TransformJson, NormalisesHugeAndTinyQuaternionsByDirection) {
+  for (const double scale : {1e200, 1e-200, 1e-310}) {
+    const json half_turn_x = {{"translation", {0, 0, 0}}, {"rotation", {0.0, scale, 0.0, 0.0}}};
+    expectRotationDiagonal(vbu::toEigenTransform(half_turn_x), 1, -1, -1);
+    const json quarter_turn_z = {{"translation", {0, 0, 0}},
+                                 {"rotation", {scale, 0.0, 0.0, scale}}};
+    const Eigen::Matrix4d m = vbu::toEigenTransform(quarter_turn_z);
+    EXPECT_NEAR(m(0, 1), -1.0, 1e-15) << scale;
+    EXPECT_NEAR(m(1, 0), 1.0, 1e-15) << scale;
+    EXPECT_NEAR(m(2, 2), 1.0, 1e-15) << scale;
+  }
+}
+
 TEST(TransformJson, PassesTheJsonLibraryExceptionsThrough) {
   EXPECT_NE(whatOf<json::out_of_range>(json::parse(R"({"rotation":[1,0,0,0]})"))
                 .find("key 'translation' not found"),
