@@ -11,8 +11,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <rclcpp/logger.hpp>
 
-#include "geometry/mask_codec.hpp"
-#include "geometry/mask_scan.hpp"
+#include "detection/mask_codec.hpp"
+#include "detection/mask_scan.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;

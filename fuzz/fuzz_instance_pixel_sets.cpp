@@ -14,7 +14,7 @@
 #include <string>
 
 #include "fuzz_support.hpp"
-#include "geometry/mask_codec.hpp"
+#include "detection/mask_codec.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;

@@ -9,7 +9,7 @@
 #include <opencv2/core.hpp>
 
 #include "fuzz_support.hpp"
-#include "geometry/mask_codec.hpp"
+#include "detection/mask_codec.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
 

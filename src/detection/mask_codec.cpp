@@ -1,4 +1,5 @@
-#include "geometry/mask_codec.hpp"
+// Base64 text and PNG image codec of detection masks.
+#include "detection/mask_codec.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 // Base64 PNG codec for detection masks; internal to the library.
-#ifndef VANTOREL_BASE_UTILS__GEOMETRY__MASK_CODEC_HPP_
-#define VANTOREL_BASE_UTILS__GEOMETRY__MASK_CODEC_HPP_
+#ifndef VANTOREL_BASE_UTILS__DETECTION__MASK_CODEC_HPP_
+#define VANTOREL_BASE_UTILS__DETECTION__MASK_CODEC_HPP_
 
 #include <cstddef>
 #include <cstdint>
@@ -32,4 +32,4 @@ std::string encodeMaskBase64(const cv::Mat& mask);
 }  // namespace yolo_mask_parser
 }  // namespace vantorel_base_utils
 
-#endif  // VANTOREL_BASE_UTILS__GEOMETRY__MASK_CODEC_HPP_
+#endif  // VANTOREL_BASE_UTILS__DETECTION__MASK_CODEC_HPP_

@@ -1,6 +1,6 @@
 // The pixel scan of instance masks; internal to the library.
-#ifndef VANTOREL_BASE_UTILS__GEOMETRY__MASK_SCAN_HPP_
-#define VANTOREL_BASE_UTILS__GEOMETRY__MASK_SCAN_HPP_
+#ifndef VANTOREL_BASE_UTILS__DETECTION__MASK_SCAN_HPP_
+#define VANTOREL_BASE_UTILS__DETECTION__MASK_SCAN_HPP_
 
 #include <array>
 #include <vector>
@@ -18,4 +18,4 @@ void appendSetPixels(const cv::Mat& mask, int origin_x, int origin_y,
 }  // namespace yolo_mask_parser
 }  // namespace vantorel_base_utils
 
-#endif  // VANTOREL_BASE_UTILS__GEOMETRY__MASK_SCAN_HPP_
+#endif  // VANTOREL_BASE_UTILS__DETECTION__MASK_SCAN_HPP_

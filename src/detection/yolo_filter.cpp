@@ -1,3 +1,4 @@
+// Class filtering and same-class box suppression of a ParsedYolo.
 #include <algorithm>
 #include <cmath>
 #include <limits>

@@ -10,7 +10,7 @@
 #include <rcutils/logging.h>
 #include <opencv2/core.hpp>
 
-#include "geometry/mask_codec.hpp"
+#include "detection/mask_codec.hpp"
 #include "support/log_capture.hpp"
 #include "vantorel_base_utils/vantorel_base_utils.hpp"
 

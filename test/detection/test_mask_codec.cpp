@@ -8,7 +8,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "geometry/mask_codec.hpp"
+#include "detection/mask_codec.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
 

@@ -19,7 +19,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "geometry/mask_codec.hpp"
+#include "detection/mask_codec.hpp"
 #include "vantorel_base_utils/transforms.hpp"
 
 namespace {
