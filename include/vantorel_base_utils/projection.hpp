@@ -136,6 +136,12 @@ ProjectionContext createProjectionContext(const cv::Mat& depth_image,
                                           const Eigen::Matrix4d& arm_base_to_map, int min_depth,
                                           int max_depth, const rclcpp::Logger& logger);
 
+// The depth image file as the path overloads above read it: as stored, so a 16-bit PNG stays
+// 16-bit single-channel (its pixel type is not checked here). Throws std::runtime_error
+// "Failed to read depth image: <path>" for a file that is missing, unreadable, or that the
+// image library cannot decode or refuses.
+cv::Mat readDepthImage(const std::string& depth_image_path);
+
 // Pixels are (u, v) = (column, row). Pixels off the image or with a raw depth outside
 // [min_depth, max_depth] are dropped silently; the others keep their input order.
 // Each throws std::runtime_error("ProjectionContext is invalid") for a context with no

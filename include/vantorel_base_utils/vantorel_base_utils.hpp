@@ -2,6 +2,7 @@
 #ifndef VANTOREL_BASE_UTILS__VANTOREL_BASE_UTILS_HPP_
 #define VANTOREL_BASE_UTILS__VANTOREL_BASE_UTILS_HPP_
 
+#include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
 #include "vantorel_base_utils/json_utils.hpp"
 #include "vantorel_base_utils/logger.hpp"

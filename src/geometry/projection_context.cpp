@@ -1,3 +1,4 @@
+// Construction of a ProjectionContext from every accepted form of its inputs.
 #include <stdexcept>
 #include <string>
 
@@ -67,11 +68,7 @@ cv::Mat readImageFile(const std::string& path) {
 }
 
 cv::Mat loadDepthImage(const std::string& depth_image_path) {
-  cv::Mat image = readImageFile(depth_image_path);
-  if (image.empty()) {
-    fail("Failed to read depth image: " + depth_image_path);
-  }
-  return image;
+  return readDepthImage(depth_image_path);
 }
 
 const cv::Mat& loadDepthImage(const cv::Mat& depth_image) {
@@ -102,30 +99,141 @@ ProjectionContext createVia(const DepthSource& depth_source, const Camera& camer
 
 }  // namespace
 
-// The logger parameter is part of every overload's signature and deliberately unused:
-// construction reports failures by exception only.
-#define VANTOREL_DEFINE_CREATE_PROJECTION_CONTEXT(DepthSource, Camera, Transform)                  \
-  ProjectionContext createProjectionContext(                                                       \
-      DepthSource depth_source, Camera camera, Transform camera_to_arm_base,                       \
-      Transform arm_base_to_map, int min_depth, int max_depth, const rclcpp::Logger& /*logger*/) { \
-    return createVia(depth_source, camera, camera_to_arm_base, arm_base_to_map, min_depth,         \
-                     max_depth);                                                                   \
+// The sixteen overloads, each forwarding to the one chain above. The logger parameter is
+// part of every signature and deliberately unused: construction reports failures by
+// exception only.
+ProjectionContext createProjectionContext(const std::string& depth, const CameraModel& camera,
+                                          const nlohmann::json& camera_to_arm_base,
+                                          const nlohmann::json& arm_base_to_map, int min_depth,
+                                          int max_depth, const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const std::string& depth, const CameraModel& camera,
+                                          const geometry_msgs::msg::Transform& camera_to_arm_base,
+                                          const geometry_msgs::msg::Transform& arm_base_to_map,
+                                          int min_depth, int max_depth,
+                                          const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(
+    const std::string& depth, const CameraModel& camera,
+    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+    const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth, int max_depth,
+    const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const std::string& depth, const CameraModel& camera,
+                                          const Eigen::Matrix4d& camera_to_arm_base,
+                                          const Eigen::Matrix4d& arm_base_to_map, int min_depth,
+                                          int max_depth, const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const std::string& depth,
+                                          const sensor_msgs::msg::CameraInfo& camera,
+                                          const nlohmann::json& camera_to_arm_base,
+                                          const nlohmann::json& arm_base_to_map, int min_depth,
+                                          int max_depth, const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const std::string& depth,
+                                          const sensor_msgs::msg::CameraInfo& camera,
+                                          const geometry_msgs::msg::Transform& camera_to_arm_base,
+                                          const geometry_msgs::msg::Transform& arm_base_to_map,
+                                          int min_depth, int max_depth,
+                                          const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(
+    const std::string& depth, const sensor_msgs::msg::CameraInfo& camera,
+    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+    const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth, int max_depth,
+    const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const std::string& depth,
+                                          const sensor_msgs::msg::CameraInfo& camera,
+                                          const Eigen::Matrix4d& camera_to_arm_base,
+                                          const Eigen::Matrix4d& arm_base_to_map, int min_depth,
+                                          int max_depth, const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const cv::Mat& depth, const CameraModel& camera,
+                                          const nlohmann::json& camera_to_arm_base,
+                                          const nlohmann::json& arm_base_to_map, int min_depth,
+                                          int max_depth, const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const cv::Mat& depth, const CameraModel& camera,
+                                          const geometry_msgs::msg::Transform& camera_to_arm_base,
+                                          const geometry_msgs::msg::Transform& arm_base_to_map,
+                                          int min_depth, int max_depth,
+                                          const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(
+    const cv::Mat& depth, const CameraModel& camera,
+    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+    const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth, int max_depth,
+    const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const cv::Mat& depth, const CameraModel& camera,
+                                          const Eigen::Matrix4d& camera_to_arm_base,
+                                          const Eigen::Matrix4d& arm_base_to_map, int min_depth,
+                                          int max_depth, const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const cv::Mat& depth,
+                                          const sensor_msgs::msg::CameraInfo& camera,
+                                          const nlohmann::json& camera_to_arm_base,
+                                          const nlohmann::json& arm_base_to_map, int min_depth,
+                                          int max_depth, const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const cv::Mat& depth,
+                                          const sensor_msgs::msg::CameraInfo& camera,
+                                          const geometry_msgs::msg::Transform& camera_to_arm_base,
+                                          const geometry_msgs::msg::Transform& arm_base_to_map,
+                                          int min_depth, int max_depth,
+                                          const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(
+    const cv::Mat& depth, const sensor_msgs::msg::CameraInfo& camera,
+    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+    const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth, int max_depth,
+    const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+ProjectionContext createProjectionContext(const cv::Mat& depth,
+                                          const sensor_msgs::msg::CameraInfo& camera,
+                                          const Eigen::Matrix4d& camera_to_arm_base,
+                                          const Eigen::Matrix4d& arm_base_to_map, int min_depth,
+                                          int max_depth, const rclcpp::Logger& /*logger*/) {
+  return createVia(depth, camera, camera_to_arm_base, arm_base_to_map, min_depth, max_depth);
+}
+
+cv::Mat readDepthImage(const std::string& depth_image_path) {
+  cv::Mat image = readImageFile(depth_image_path);
+  if (image.empty()) {
+    fail("Failed to read depth image: " + depth_image_path);
   }
-
-#define VANTOREL_DEFINE_FOR_EVERY_TRANSFORM_FORM(DepthSource, Camera)                    \
-  VANTOREL_DEFINE_CREATE_PROJECTION_CONTEXT(DepthSource, Camera, const nlohmann::json&)  \
-  VANTOREL_DEFINE_CREATE_PROJECTION_CONTEXT(DepthSource, Camera,                         \
-                                            const geometry_msgs::msg::Transform&)        \
-  VANTOREL_DEFINE_CREATE_PROJECTION_CONTEXT(DepthSource, Camera,                         \
-                                            const geometry_msgs::msg::TransformStamped&) \
-  VANTOREL_DEFINE_CREATE_PROJECTION_CONTEXT(DepthSource, Camera, const Eigen::Matrix4d&)
-
-VANTOREL_DEFINE_FOR_EVERY_TRANSFORM_FORM(const std::string&, const CameraModel&)
-VANTOREL_DEFINE_FOR_EVERY_TRANSFORM_FORM(const std::string&, const sensor_msgs::msg::CameraInfo&)
-VANTOREL_DEFINE_FOR_EVERY_TRANSFORM_FORM(const cv::Mat&, const CameraModel&)
-VANTOREL_DEFINE_FOR_EVERY_TRANSFORM_FORM(const cv::Mat&, const sensor_msgs::msg::CameraInfo&)
-
-#undef VANTOREL_DEFINE_FOR_EVERY_TRANSFORM_FORM
-#undef VANTOREL_DEFINE_CREATE_PROJECTION_CONTEXT
+  return image;
+}
 
 }  // namespace vantorel_base_utils

@@ -11,11 +11,13 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "support/png_claiming.hpp"
 #include "support/runtime_error_text.hpp"
 #include "vantorel_base_utils/vantorel_base_utils.hpp"
 
 namespace vbu = vantorel_base_utils;
 using nlohmann::json;
+using vantorel_test::pngClaiming;
 using vantorel_test::runtimeErrorText;
 
 namespace {
@@ -153,35 +155,6 @@ TEST(ProjectionContextFiles, ReadsSixteenBitImagesAndRefusesOthers) {
             }),
             "Failed to read depth image: " + dir.file("not_an_image.png"));
 }
-
-namespace {
-
-std::uint32_t crc32Of(const std::string& bytes) {
-  std::uint32_t crc = 0xFFFFFFFFU;
-  for (const char c : bytes) {
-    crc ^= static_cast<unsigned char>(c);
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
-    }
-  }
-  return ~crc;
-}
-
-std::string bigEndian(std::uint32_t value) {
-  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-          static_cast<char>(value >> 8), static_cast<char>(value)};
-}
-
-// A PNG file with correct checksums whose header claims `width` x `height` 16-bit gray
-// pixels, followed by `rest` (the chunks after the header) unchanged.
-std::string pngClaiming(std::uint32_t width, std::uint32_t height, const std::string& rest) {
-  const std::string header =
-      "IHDR" + bigEndian(width) + bigEndian(height) + "\x10" + std::string(4, '\0');
-  return std::string("\x89PNG\r\n\x1a\n", 8) + bigEndian(13) + header + bigEndian(crc32Of(header)) +
-         rest;
-}
-
-}  // namespace
 
 TEST(ProjectionContextFiles, TruncatedOrCorruptPngFilesAreReportedAsUnreadable) {
   TempDir dir;

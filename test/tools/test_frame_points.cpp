@@ -15,6 +15,7 @@
 
 #include "frame_outputs.hpp"
 #include "frame_pipeline.hpp"
+#include "support/png_claiming.hpp"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -163,6 +164,14 @@ TEST_F(FramePoints, BadInputsEndWithOneLineAndNoFiles) {
 
   cv::imwrite((in / "small.png").string(), cv::Mat(240, 320, CV_16UC1, cv::Scalar(700)));
   expectCleanFailure("--depth " + (in / "small.png").string(), "small.png");
+
+  // A header the image library refuses with an exception rather than an empty image.
+  std::vector<uchar> png;
+  ASSERT_TRUE(cv::imencode(".png", cv::Mat(4, 4, CV_16UC1, cv::Scalar(700)), png));
+  const std::string after_header(png.begin() + 33, png.end());
+  std::ofstream(in / "huge.png", std::ios::binary)
+      << vantorel_test::pngClaiming(65535, 65535, after_header);
+  expectCleanFailure("--depth " + (in / "huge.png").string(), "huge.png");
 
   json detections = readJsonFile(in / "detections.json");
   detections["masks_base64"]["0"] = "not a png";

@@ -4,13 +4,12 @@
 #include <sstream>
 
 #include <nlohmann/json.hpp>
-#include <opencv2/imgcodecs.hpp>
 
+#include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/timer.hpp"
 #include "vantorel_base_utils/transforms.hpp"
-#include "vantorel_base_utils/yaml_utils.hpp"
 
 namespace vantorel_tools {
 
@@ -42,9 +41,11 @@ Eigen::Matrix4d readTransform(const std::string& path) {
 }
 
 cv::Mat readDepth(const std::string& path) {
-  readTextFile(path);  // a clear message for a missing file before OpenCV's silence
-  const cv::Mat depth = cv::imread(path, cv::IMREAD_UNCHANGED);
-  if (depth.empty()) {
+  readTextFile(path);  // a clear message for a missing file before the image reader's
+  cv::Mat depth;
+  try {
+    depth = vbu::readDepthImage(path);
+  } catch (const std::runtime_error&) {
     throw InputError(path + ": not an image OpenCV can read");
   }
   if (depth.type() != CV_16UC1) {
@@ -54,26 +55,13 @@ cv::Mat readDepth(const std::string& path) {
   return depth;
 }
 
-template <std::size_t N>
-std::array<double, N> calibrationMatrix(const json& doc, const char* key) {
-  const json& data = doc.at(key).at("data");
-  if (!data.is_array() || data.size() != N) {
-    throw std::runtime_error(std::string(key) + ".data must hold " + std::to_string(N) +
-                             " numbers");
+// The library's message names the file already.
+sensor_msgs::msg::CameraInfo readCameraInfo(const std::string& path, const rclcpp::Logger& logger) {
+  try {
+    return vbu::cameraInfoFromCalibrationFile(path, logger);
+  } catch (const std::runtime_error& e) {
+    throw InputError(e.what());
   }
-  std::array<double, N> values{};
-  for (std::size_t i = 0; i < N; ++i) {
-    values[i] = data[i].get<double>();
-  }
-  return values;
-}
-
-std::uint32_t imageSize(const json& doc, const char* key) {
-  const auto value = doc.at(key).get<std::int64_t>();
-  if (value < 0 || value > 1'000'000) {
-    throw std::runtime_error(std::string(key) + " out of range");
-  }
-  return static_cast<std::uint32_t>(value);
 }
 
 std::vector<InstancePoints> instancesOf(const ymp::ParsedYolo& parsed,
@@ -144,37 +132,11 @@ auto timed(const char* name, const std::string& blame, Step&& step) {
 
 }  // namespace
 
-sensor_msgs::msg::CameraInfo cameraInfoFromCalibration(const std::string& path,
-                                                       const rclcpp::Logger& logger) {
-  readTextFile(path);
-  try {
-    const json doc = vbu::readYamlToJson(path, logger);
-    sensor_msgs::msg::CameraInfo info;
-    info.header.frame_id = doc.value("camera_name", std::string());
-    info.width = imageSize(doc, "image_width");
-    info.height = imageSize(doc, "image_height");
-    info.distortion_model = doc.value("distortion_model", std::string("plumb_bob"));
-    if (doc.contains("distortion_coefficients")) {
-      info.d = doc.at("distortion_coefficients").at("data").get<std::vector<double>>();
-    }
-    info.k = calibrationMatrix<9>(doc, "camera_matrix");
-    info.r = doc.contains("rectification_matrix")
-                 ? calibrationMatrix<9>(doc, "rectification_matrix")
-                 : std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1};
-    if (doc.contains("projection_matrix")) {
-      info.p = calibrationMatrix<12>(doc, "projection_matrix");
-    }
-    return info;
-  } catch (const std::exception& e) {
-    throw InputError(path + ": not a camera calibration: " + e.what());
-  }
-}
-
 FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger) {
   return timed("load", "inputs", [&] {
     FrameInputs inputs;
     inputs.detections_text = readTextFile(options.detections_path);
-    inputs.camera_info = cameraInfoFromCalibration(options.camera_path, logger);
+    inputs.camera_info = readCameraInfo(options.camera_path, logger);
     inputs.camera_to_arm_base = readTransform(options.camera_to_arm_base_path);
     inputs.arm_base_to_map = readTransform(options.arm_base_to_map_path);
     inputs.depth = readDepth(options.depth_path);

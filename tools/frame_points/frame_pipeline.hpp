@@ -85,10 +85,6 @@ std::array<double, 3> centroidOf(const std::vector<std::array<float, 3>>& points
 
 const char* frameName(TargetFrame frame);
 
-// The ROS camera-calibration YAML document (image_width, camera_matrix, ...) as a message.
-sensor_msgs::msg::CameraInfo cameraInfoFromCalibration(const std::string& path,
-                                                       const rclcpp::Logger& logger);
-
 }  // namespace vantorel_tools
 
 #endif  // VANTOREL_TOOLS__FRAME_PIPELINE_HPP_
