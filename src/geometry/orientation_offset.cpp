@@ -1,10 +1,12 @@
+// Target poses shifted along the tool axis, the force vector or a horizontal ray.
 #include "vantorel_base_utils/orientation_offset.hpp"
 
 #include <algorithm>
-#include <cmath>
+#include <array>
 #include <limits>
 #include <optional>
 
+#include "geometry/vector_norm.hpp"
 #include "vantorel_base_utils/transforms.hpp"
 
 namespace vantorel_base_utils {
@@ -16,29 +18,6 @@ using Vec3 = std::array<double, 3>;
 
 // Below this norm a direction or quaternion is treated as absent.
 constexpr double kMinNorm = 1e-9;
-
-// The Euclidean norm. Components whose squares overflow are scaled down first, so a huge
-// but finite vector keeps its direction; a non-finite component gives NaN.
-template <std::size_t N>
-double normOf(const std::array<double, N>& v) {
-  double squares = 0.0;
-  double largest = 0.0;
-  for (const double c : v) {
-    squares += c * c;
-    largest = std::max(largest, std::fabs(c));
-  }
-  if (!std::isfinite(largest)) {
-    return std::numeric_limits<double>::quiet_NaN();
-  }
-  if (std::isfinite(squares)) {
-    return std::sqrt(squares);
-  }
-  double scaled = 0.0;
-  for (const double c : v) {
-    scaled += (c / largest) * (c / largest);
-  }
-  return largest * std::sqrt(scaled);
-}
 
 // NaN fails this test as well: such a direction is absent, not a reason to write NaN.
 bool usableNorm(double n) {
@@ -77,16 +56,13 @@ std::optional<Vec3> toolZAxis(const json& pose) {
   if (orientation == nullptr) {
     return std::nullopt;
   }
-  const auto& q = *orientation;
-  const double w = q[3].get<double>();
-  const double x = q[4].get<double>();
-  const double y = q[5].get<double>();
-  const double z = q[6].get<double>();
-  const double n = normOf(std::array<double, 4>{w, x, y, z});
-  if (!usableNorm(n)) {
+  const auto& values = *orientation;
+  std::array<double, 4> q = {values[3].get<double>(), values[4].get<double>(),
+                             values[5].get<double>(), values[6].get<double>()};  // w, x, y, z
+  if (!usableNorm(normaliseInPlace(q))) {
     return std::nullopt;
   }
-  return rotateByQuat({0.0, 0.0, 1.0}, x / n, y / n, z / n, w / n);
+  return rotateByQuat({0.0, 0.0, 1.0}, q[1], q[2], q[3], q[0]);
 }
 
 std::optional<Vec3> forceDirection(const json& pose) {
@@ -94,14 +70,12 @@ std::optional<Vec3> forceDirection(const json& pose) {
   if (force == nullptr) {
     return std::nullopt;
   }
-  const double fx = (*force)[0].get<double>();
-  const double fy = (*force)[1].get<double>();
-  const double fz = (*force)[2].get<double>();
-  const double n = normOf(Vec3{fx, fy, fz});
-  if (!usableNorm(n)) {
+  Vec3 direction = {(*force)[0].get<double>(), (*force)[1].get<double>(),
+                    (*force)[2].get<double>()};
+  if (!usableNorm(normaliseInPlace(direction))) {
     return std::nullopt;
   }
-  return Vec3{fx / n, fy / n, fz / n};
+  return direction;
 }
 
 // Distance along the ray (origin o, unit direction d) to the foot of the perpendicular of
@@ -155,15 +129,13 @@ void applyOrientationOffsetXYRaycast(json& pose, const std::vector<Vec3>& points
     applyOrientationOffset(pose, fallback_offset, direction);
     return;
   }
-  const double fx = (*force)[0].get<double>();
-  const double fy = (*force)[1].get<double>();
-  const double n = normOf(std::array<double, 2>{fx, fy});
-  if (!usableNorm(n)) {
+  std::array<double, 2> horizontal = {(*force)[0].get<double>(), (*force)[1].get<double>()};
+  if (!usableNorm(normaliseInPlace(horizontal))) {
     applyOrientationOffset(pose, fallback_offset, direction);
     return;
   }
-  const double dx = fx / n;
-  const double dy = fy / n;
+  const double dx = horizontal[0];
+  const double dy = horizontal[1];
   const double px = (*end_pose)[0].get<double>();
   const double py = (*end_pose)[1].get<double>();
   const double s = nearestHit(points, px, py, dx, dy, ray_radius).value_or(fallback_offset);

@@ -1,46 +1,27 @@
+// Rigid transforms between JSON documents, messages and 4x4 matrices; quaternion rotation.
 #include "vantorel_base_utils/transforms.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
+#include <array>
 #include <string>
 
 #include <Eigen/Geometry>
+
+#include "geometry/vector_norm.hpp"
 
 namespace vantorel_base_utils {
 
 namespace {
 
-// Divides a finite, non-zero quaternion by its largest component when its squared norm would
-// overflow or fall below the normal range: only its direction matters, and squares of huge or
-// tiny components would lose it (and turn such a rotation into the identity).
-double squaredNormRescaled(double& w, double& x, double& y, double& z) {
-  const double squared_norm = z * z + x * x + w * w + y * y;
-  if (std::isfinite(squared_norm) && squared_norm >= std::numeric_limits<double>::min()) {
-    return squared_norm;
-  }
-  const double largest = std::max({std::fabs(w), std::fabs(x), std::fabs(y), std::fabs(z)});
-  if (largest == 0.0 || !std::isfinite(largest)) {
-    return squared_norm;  // zero stays zero (the identity); non-finite has no direction
-  }
-  w /= largest;
-  x /= largest;
-  y /= largest;
-  z /= largest;
-  return z * z + x * x + w * w + y * y;
-}
-
 // The one construction every reader reduces to.
-Eigen::Matrix4d matrixFromTranslationQuaternion(double tx, double ty, double tz, double w, double x,
-                                                double y, double z) {
-  const double squared_norm = squaredNormRescaled(w, x, y, z);
-  if (squared_norm > 0.0) {
-    const double norm = std::sqrt(squared_norm);
-    w /= norm;
-    x /= norm;
-    y /= norm;
-    z /= norm;
-  }
+// A zero quaternion stays zero and gives the identity; a non-finite one propagates.
+Eigen::Matrix4d matrixFromTranslationQuaternion(double tx, double ty, double tz, double qw,
+                                                double qx, double qy, double qz) {
+  std::array<double, 4> q = {qz, qx, qw, qy};  // the order the squared norm is summed in
+  normaliseInPlace(q);
+  const double z = q[0];
+  const double x = q[1];
+  const double w = q[2];
+  const double y = q[3];
   Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
   m(0, 0) = 1.0 - 2.0 * (y * y + z * z);
   m(0, 1) = 2.0 * (x * y - w * z);

@@ -66,6 +66,15 @@ TEST(TransformJson, NormalisesHugeAndTinyQuaternionsByDirection) {
     EXPECT_NEAR(m(1, 0), 1.0, 1e-15) << scale;
     EXPECT_NEAR(m(2, 2), 1.0, 1e-15) << scale;
   }
+  // A non-finite quaternion has no direction; it must not come out as some finite rotation.
+  for (const double bad : {INFINITY, -INFINITY, NAN}) {
+    for (std::size_t i = 0; i < 4; ++i) {
+      json q = {{"translation", {0, 0, 0}}, {"rotation", {1e-300, 1e300, 0.0, 0.0}}};
+      q["rotation"][i] = bad;
+      const Eigen::Matrix3d rotation = vbu::toEigenTransform(q).topLeftCorner<3, 3>();
+      EXPECT_FALSE(rotation.allFinite()) << bad << " at " << i;
+    }
+  }
 }
 
 TEST(TransformJson, PassesTheJsonLibraryExceptionsThrough) {
