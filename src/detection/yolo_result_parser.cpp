@@ -1,13 +1,14 @@
 // Parsing of the detector's JSON result into a ParsedYolo.
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
-#include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include <rclcpp/logging.hpp>
+
+#include "io/json_int.hpp"
 
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {
@@ -21,31 +22,15 @@ constexpr std::size_t kCornerCount = 4;
 // Floating values the detector sends are truncated toward zero; a value whose truncation
 // int cannot hold is refused rather than converted with undefined behaviour, since any int
 // we could substitute would name a different class or mask size.
-bool fitsInInt(const json& value) {
-  constexpr auto kMin = std::numeric_limits<int>::min();
-  constexpr auto kMax = std::numeric_limits<int>::max();
-  switch (value.type()) {
-    case json::value_t::number_integer: {
-      const auto v = value.get<std::int64_t>();
-      return v >= kMin && v <= kMax;
-    }
-    case json::value_t::number_unsigned:
-      return value.get<std::uint64_t>() <= static_cast<std::uint64_t>(kMax);
-    case json::value_t::number_float: {
-      const auto v = value.get<double>();
-      return v > static_cast<double>(kMin) - 1.0 && v < static_cast<double>(kMax) + 1.0;
-    }
-    default:
-      return true;  // booleans convert; other types raise the JSON library's type error
-  }
-}
-
 int toInt(const json& value, const std::string& where) {
-  if (!fitsInInt(value)) {
+  const bool out_of_range = value.is_number_integer()
+                                ? !intOfJsonInteger(value).has_value()
+                                : value.is_number_float() && !truncatesIntoInt(value.get<double>());
+  if (out_of_range) {
     throw std::runtime_error("yolo_result " + where + " value " + value.dump() +
                              " is outside the range of int");
   }
-  return value.get<int>();
+  return value.get<int>();  // booleans convert; other types raise the JSON library's type error
 }
 
 // Doubles beyond float's range become the infinity of their sign, which is what the

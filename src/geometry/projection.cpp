@@ -1,11 +1,10 @@
+// Projection of pixel lists, pixel pairs and image points JSON through a ProjectionContext.
 #include "vantorel_base_utils/projection.hpp"
 
-#include <algorithm>
-#include <cstdint>
-#include <limits>
 #include <stdexcept>
 
 #include "geometry/projection_kernel.hpp"
+#include "io/json_int.hpp"
 
 namespace vantorel_base_utils {
 
@@ -79,18 +78,11 @@ nlohmann::json projectJson(const ProjectionContext& ctx, const nlohmann::json& p
 
 // Coordinates beyond int are refused rather than wrapped into some pixel of the image.
 int coordinateOf(const nlohmann::json& value) {
-  if (value.is_number_unsigned()) {
-    const auto n = value.get<std::uint64_t>();
-    if (n > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
-      invalidEntry();
-    }
-    return static_cast<int>(n);
-  }
-  const auto n = value.get<std::int64_t>();
-  if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max()) {
+  const auto coordinate = intOfJsonInteger(value);
+  if (!coordinate) {
     invalidEntry();
   }
-  return static_cast<int>(n);
+  return *coordinate;
 }
 
 bool hasIntegerPair(const nlohmann::json& entry, const char* first, const char* second) {
