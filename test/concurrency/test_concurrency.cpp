@@ -21,13 +21,20 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "support/console_capture.hpp"
 #include "support/temp_dir.hpp"
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/logger.hpp"
+#include "vantorel_base_utils/projection.hpp"
+#include "vantorel_base_utils/set_cover.hpp"
+#include "vantorel_base_utils/timer.hpp"
+#include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace vbu = vantorel_base_utils;
 namespace yolo = vantorel_base_utils::yolo_mask_parser;
 namespace fs = std::filesystem;
 using nlohmann::json;
+using vantorel_test::ConsoleToFile;
 using vantorel_test::readFile;
 using vantorel_test::TempDir;
 
@@ -243,52 +250,6 @@ TEST(Concurrency, ThreadsSolveSetCoverWithEveryMethod) {
   }
   EXPECT_EQ(count, kRounds);  // one thread per round fails on purpose
 }
-
-namespace {
-
-// Sends what the library prints on std::cout and std::cerr to a file while alive. Only file
-// descriptor 1 moves: std::cerr is pointed at std::cout's buffer, which stays synchronised
-// with stdio, so concurrent insertions do not race, and the sanitizers still report on the
-// real standard error.
-class ConsoleToFile {
- public:
-  explicit ConsoleToFile(const std::string& path) : path_(path) {
-    std::fflush(nullptr);
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    saved_out_ = ::dup(1);
-    ::dup2(::fileno(file), 1);
-    std::fclose(file);
-    saved_cerr_ = std::cerr.rdbuf(std::cout.rdbuf());
-  }
-  ~ConsoleToFile() { restore(); }
-  ConsoleToFile(const ConsoleToFile&) = delete;
-  ConsoleToFile& operator=(const ConsoleToFile&) = delete;
-
-  // Restores the console and returns what was written.
-  std::string finish() {
-    restore();
-    return readFile(path_);
-  }
-
- private:
-  void restore() {
-    if (saved_out_ < 0) {
-      return;
-    }
-    std::cerr.rdbuf(saved_cerr_);
-    std::cout.flush();
-    std::fflush(nullptr);
-    ::dup2(saved_out_, 1);
-    ::close(saved_out_);
-    saved_out_ = -1;
-  }
-
-  std::string path_;
-  int saved_out_ = -1;
-  std::streambuf* saved_cerr_ = nullptr;
-};
-
-}  // namespace
 
 TEST(Concurrency, LoggerAndTimersFromSeveralThreadsKeepWholeLinesAndEveryMeasurement) {
   constexpr int kRounds = 150;

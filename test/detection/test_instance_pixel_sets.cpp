@@ -12,7 +12,8 @@
 
 #include "detection/mask_codec.hpp"
 #include "support/log_capture.hpp"
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "support/runtime_error_text.hpp"
+#include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
 using nlohmann::json;
@@ -28,12 +29,7 @@ ymp::YoloDetection detection(std::size_t index, int cls, float x1, float y1, flo
 }
 
 std::string failureOf(const ymp::ParsedYolo& parsed) {
-  try {
-    ymp::buildInstancePixelSets(parsed, kLogger);
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "no exception";
+  return vantorel_test::runtimeErrorText([&] { ymp::buildInstancePixelSets(parsed, kLogger); });
 }
 
 ymp::InstanceMask instanceMask(std::size_t index, const cv::Mat& mask) {

@@ -9,18 +9,14 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "detection/mask_codec.hpp"
+#include "support/runtime_error_text.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
 
 namespace {
 
 std::string messageOf(const std::string& text, const std::string& label) {
-  try {
-    ymp::decodeMaskBase64(text, label);
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "no exception";
+  return vantorel_test::runtimeErrorText([&] { ymp::decodeMaskBase64(text, label); });
 }
 
 std::string base64Of(const std::vector<std::uint8_t>& bytes) {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "vantorel_base_utils/orientation_offset.hpp"
 
 namespace vbu = vantorel_base_utils;
 using nlohmann::json;

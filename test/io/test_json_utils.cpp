@@ -16,7 +16,7 @@
 #include "support/log_capture.hpp"
 #include "support/starts_with.hpp"
 #include "support/temp_dir.hpp"
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "vantorel_base_utils/json_utils.hpp"
 
 namespace vbu = vantorel_base_utils;
 namespace fs = std::filesystem;
@@ -102,7 +102,7 @@ TEST(SaveJson, FailuresAreLoggedAndTouchNothing) {
     LogCapture capture;
     vbu::saveJson(invalid_utf8, good, 2, kLogger);
     EXPECT_TRUE(startsWith(onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR),
-                           "Failed to save JSON " + good + ": [json.exception.type_error.316]"));
+                           "Failed to save JSON " + good + ": "));
   }
   {
     LogCapture capture;
@@ -296,25 +296,25 @@ TEST(ReadJson, ReturnsTheFirstValueOrLogsAndReturnsAnEmptyObject) {
   struct Case {
     std::string content;
     json expected;
-    std::string parse_error_start;  // empty when the read succeeds silently
+    bool logs_parse_error;  // otherwise the read succeeds silently
   };
   const Case cases[] = {
-      {"[1, \"two\"]", json::parse("[1, \"two\"]"), ""},
-      {"{\"a\": 1} and further words", json{{"a", 1}}, ""},
-      {"null", json(), ""},
-      {"", json::object(), "[json.exception.parse_error.101]"},
-      {"// note\n{}", json::object(), "[json.exception.parse_error"},
+      {"[1, \"two\"]", json::parse("[1, \"two\"]"), false},
+      {"{\"a\": 1} and further words", json{{"a", 1}}, false},
+      {"null", json(), false},
+      {"", json::object(), true},
+      {"// note\n{}", json::object(), true},
   };
   const std::string path = dir.file("in.json");
   for (const Case& c : cases) {
     writeFile(path, c.content);
     LogCapture capture;
     EXPECT_EQ(vbu::readJson(path, kLogger), c.expected) << c.content;
-    if (c.parse_error_start.empty()) {
+    if (!c.logs_parse_error) {
       EXPECT_TRUE(capture.records().empty());
     } else {
       EXPECT_TRUE(startsWith(onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR),
-                             "Failed to read JSON file " + path + ": " + c.parse_error_start));
+                             "Failed to read JSON file " + path + ": "));
     }
   }
   LogCapture capture;

@@ -9,7 +9,8 @@
 #include "support/child_process.hpp"
 #include "support/log_capture.hpp"
 #include "support/temp_dir.hpp"
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "vantorel_base_utils/json_utils.hpp"
+#include "vantorel_base_utils/yaml_utils.hpp"
 
 namespace vbu = vantorel_base_utils;
 namespace fs = std::filesystem;
@@ -80,15 +81,17 @@ struct Expected {
 // What both readers report for a path that cannot be opened.
 Expected cannotOpen(const std::string& path) {
   return {{json::object(), "", "Failed to open JSON file: " + path},
-          {nullptr, "YAML::BadFile",
-           "readYaml: cannot open YAML file: " + path + " - bad file: " + path}};
+          {nullptr, "YAML::BadFile", "readYaml: cannot open YAML file: " + path + " - ..."}};
 }
 
 void expectBothReaders(const std::string& path, const Expected& expected, const char* state) {
   EXPECT_EQ(withLogCutAfter(readAsJson(path), "Failed to read JSON file " + path + ": ").describe(),
             expected.json_reader.describe())
       << state;
-  EXPECT_EQ(readAsYaml(path).describe(), expected.yaml_reader.describe()) << state;
+  EXPECT_EQ(withLogCutAfter(readAsYaml(path), "readYaml: cannot open YAML file: " + path + " - ")
+                .describe(),
+            expected.yaml_reader.describe())
+      << state;
 }
 
 }  // namespace
@@ -127,7 +130,9 @@ TEST(ReadFaults, AFileMadeUnreadableIsReportedAsNotOpened) {
       if (!vantorel_test::becomeNobody()) {
         return "skip: cannot switch to nobody";
       }
-      return readAsJson(path).describe() + "\n" + readAsYaml(path).describe();
+      return readAsJson(path).describe() + "\n" +
+             withLogCutAfter(readAsYaml(path), "readYaml: cannot open YAML file: " + path + " - ")
+                 .describe();
     });
   };
   const std::string before = readsAsNobody();

@@ -6,9 +6,10 @@
 #include <string>
 
 #include "support/log_capture.hpp"
+#include "support/runtime_error_text.hpp"
 #include "support/starts_with.hpp"
 #include "support/temp_dir.hpp"
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "vantorel_base_utils/yaml_utils.hpp"
 
 namespace vbu = vantorel_base_utils;
 using nlohmann::json;
@@ -17,22 +18,14 @@ using vantorel_test::startsWith;
 using vantorel_test::TempDir;
 using vantorel_test::writeFile;
 
+using vantorel_test::runtimeErrorText;
+
 namespace {
 
 const rclcpp::Logger kLogger = rclcpp::get_logger("yaml_test");
 
 json convert(const std::string& yaml) {
   return vbu::yamlNodeToJson(YAML::Load(yaml));
-}
-
-template <typename Call>
-std::string runtimeErrorOf(Call call) {
-  try {
-    call();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "no runtime_error";
 }
 
 // "&a<level> [...]": ten "lol" at level 0, otherwise ten aliases of the level below.
@@ -89,7 +82,7 @@ keys: {1: a, ~: b, x: c, x: d}
 TEST(YamlToJson, ForeignNodesFailWithTheNodePath) {
   EXPECT_THROW(convert("? [1, 2]\n: v"), YAML::BadConversion);
   YAML::Node map = YAML::Load("{a: 1}");
-  EXPECT_EQ(runtimeErrorOf([&] { vbu::yamlNodeToJson(map["missing"]); }),
+  EXPECT_EQ(runtimeErrorText([&] { vbu::yamlNodeToJson(map["missing"]); }),
             "Unsupported YAML node type at $");
   const YAML::Node const_map = map;
   EXPECT_THROW(vbu::yamlNodeToJson(const_map["missing"]["deeper"]), YAML::InvalidNode);
@@ -97,14 +90,14 @@ TEST(YamlToJson, ForeignNodesFailWithTheNodePath) {
   // Deeper than yaml-cpp's parser allows, so built in memory.
   YAML::Node root = YAML::Load("a: [0, 1]");
   root["a"].push_back(nestedSequences(vbu::kYamlMaxDepth + 5));
-  EXPECT_TRUE(startsWith(runtimeErrorOf([&] { vbu::yamlNodeToJson(root); }),
+  EXPECT_TRUE(startsWith(runtimeErrorText([&] { vbu::yamlNodeToJson(root); }),
                          "YAML document nested too deeply at $.a[2][0][0]"));
   EXPECT_TRUE(vbu::yamlNodeToJson(nestedSequences(vbu::kYamlMaxDepth)).is_array());
   // A node that contains itself ends the same way instead of recursing forever.
   YAML::Node loop(YAML::NodeType::Sequence);
   loop.push_back(1);
   loop.push_back(loop);
-  EXPECT_TRUE(startsWith(runtimeErrorOf([&] { vbu::yamlNodeToJson(loop); }),
+  EXPECT_TRUE(startsWith(runtimeErrorText([&] { vbu::yamlNodeToJson(loop); }),
                          "YAML document nested too deeply at $[1][1][1]"));
 }
 
@@ -114,7 +107,7 @@ TEST(YamlToJson, AliasExpansionIsBoundedInNodesAndInText) {
     bomb += "l" + std::to_string(level) + ": " + aliasLevel("l", level) + "\n";
   }
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(startsWith(runtimeErrorOf([&] { convert(bomb); }),
+  EXPECT_TRUE(startsWith(runtimeErrorText([&] { convert(bomb); }),
                          "YAML document too large to convert at $.l5"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 
@@ -122,7 +115,7 @@ TEST(YamlToJson, AliasExpansionIsBoundedInNodesAndInText) {
   for (int i = 0; i < 70; ++i) {
     long_text += ", *s";
   }
-  EXPECT_TRUE(startsWith(runtimeErrorOf([&] { convert(long_text + "]"); }),
+  EXPECT_TRUE(startsWith(runtimeErrorText([&] { convert(long_text + "]"); }),
                          "YAML document too large to convert at $.uses["));
 
   // Modest sharing converts normally: each use becomes a full copy.
@@ -174,7 +167,7 @@ TEST(ReadYamlToJson, PoseInfoElementErrorsNameTheIndexAndTheFile) {
   TempDir dir;
   const std::string path = dir.file("poses.yaml");
   writeFile(path, "pose_info:\n  - {x: 1}\n  - {? [1, 2] : 3}\nother: 5\n");
-  EXPECT_TRUE(startsWith(runtimeErrorOf([&] { vbu::readYamlToJson(path, kLogger); }),
+  EXPECT_TRUE(startsWith(runtimeErrorText([&] { vbu::readYamlToJson(path, kLogger); }),
                          "Failed converting pose_info[1] in " + path + ": "));
   writeFile(path, "poses:\n  - {? [1, 2] : 3}\n");  // elsewhere the fault is not wrapped
   EXPECT_THROW(vbu::readYamlToJson(path, kLogger), YAML::BadConversion);

@@ -1,4 +1,4 @@
-// The text of the std::runtime_error a call throws, for exact comparisons of messages.
+// The text of the exception a call throws, for comparisons of messages.
 #ifndef VANTOREL_TEST_SUPPORT__RUNTIME_ERROR_TEXT_HPP_
 #define VANTOREL_TEST_SUPPORT__RUNTIME_ERROR_TEXT_HPP_
 
@@ -8,14 +8,22 @@
 
 namespace vantorel_test {
 
-// "no std::runtime_error" when the call returns normally; other exceptions pass through.
-inline std::string runtimeErrorText(const std::function<void()>& call) {
+constexpr const char* kNoSuchException = "no such exception";
+
+// what() of the `Exception` the call throws; kNoSuchException when the call returns
+// normally. Exceptions of other types pass through.
+template <typename Exception>
+std::string errorText(const std::function<void()>& call) {
   try {
     call();
-  } catch (const std::runtime_error& e) {
+  } catch (const Exception& e) {
     return e.what();
   }
-  return "no std::runtime_error";
+  return kNoSuchException;
+}
+
+inline std::string runtimeErrorText(const std::function<void()>& call) {
+  return errorText<std::runtime_error>(call);
 }
 
 }  // namespace vantorel_test

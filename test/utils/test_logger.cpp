@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <utility>
 
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "support/console_capture.hpp"
+#include "vantorel_base_utils/logger.hpp"
 
 using vantorel_base_utils::Logger;
 
@@ -14,30 +14,19 @@ namespace {
 // Records what the four operations print on each stream.
 class LoggerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_out_ = std::cout.rdbuf(out_.rdbuf());
-    previous_err_ = std::cerr.rdbuf(err_.rdbuf());
-  }
-  void TearDown() override {
-    std::cout.rdbuf(previous_out_);
-    std::cerr.rdbuf(previous_err_);
-    Logger::setLevel(Logger::INFO);
-  }
+  void TearDown() override { Logger::setLevel(Logger::INFO); }
   // Logs `message` at every level and returns what reached std::cout and std::cerr.
   std::pair<std::string, std::string> logAll(const std::string& message) {
     Logger::debug(message);
     Logger::info(message);
     Logger::warning(message);
     Logger::error(message);
-    return {std::exchange(out_, std::ostringstream()).str(),
-            std::exchange(err_, std::ostringstream()).str()};
+    return {out_.take(), err_.take()};
   }
 
  private:
-  std::ostringstream out_;
-  std::ostringstream err_;
-  std::streambuf* previous_out_ = nullptr;
-  std::streambuf* previous_err_ = nullptr;
+  vantorel_test::StreamCapture out_{std::cout};
+  vantorel_test::StreamCapture err_{std::cerr};
 };
 
 using Printed = std::pair<std::string, std::string>;

@@ -10,7 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "vantorel_base_utils/vantorel_base_utils.hpp"
+#include "support/console_capture.hpp"
+#include "vantorel_base_utils/timer.hpp"
 
 using vantorel_base_utils::Timer;
 
@@ -27,11 +28,9 @@ class TimerTest : public ::testing::Test {
 
 template <typename Call>
 std::string stdoutOf(Call call) {
-  std::ostringstream captured;
-  std::streambuf* previous = std::cout.rdbuf(captured.rdbuf());
+  vantorel_test::StreamCapture out(std::cout);
   call();
-  std::cout.rdbuf(previous);
-  return captured.str();
+  return out.take();
 }
 
 double timed(Timer& timer, int ms) {
