@@ -7,6 +7,8 @@
 #include <rclcpp/logger.hpp>
 #include <sensor_msgs/msg/camera_info.hpp>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 
 // Reads the camera_calibration YAML file that ROS camera calibration writes (image_width,
@@ -22,8 +24,8 @@ namespace vantorel_base_utils {
 // Throws std::runtime_error "<path>: cannot open file", or "<path>: not a camera
 // calibration: <reason>" for unreadable YAML and missing or malformed members. The YAML
 // reader logs its own failures through `logger` (see readYaml).
-sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(const std::string& path,
-                                                           const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(
+    const std::string& path, const rclcpp::Logger& logger);
 
 }  // namespace vantorel_base_utils
 

@@ -10,6 +10,8 @@
 #include <sensor_msgs/msg/camera_info.hpp>
 #include <sensor_msgs/msg/region_of_interest.hpp>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 
 // Which matrix of the message supplied fx, fy, cx, cy.
@@ -41,15 +43,20 @@ struct CameraModel {
 
 // Takes fx, fy, cx, cy from p when both of its focal entries are positive, otherwise
 // from k; never mixes the two. Never fails: unusable input gives source None.
-CameraModel cameraModelFromCameraInfo(const sensor_msgs::msg::CameraInfo& info);
-CameraModel cameraIntrinsicsFromCameraInfo(const sensor_msgs::msg::CameraInfo& info);
+VANTOREL_BASE_UTILS_PUBLIC CameraModel
+cameraModelFromCameraInfo(const sensor_msgs::msg::CameraInfo& info);
+VANTOREL_BASE_UTILS_PUBLIC CameraModel
+cameraIntrinsicsFromCameraInfo(const sensor_msgs::msg::CameraInfo& info);
 
 // fx > 0 && fy > 0 for the model built from the message (false for NaN).
-bool cameraInfoHasValidIntrinsics(const sensor_msgs::msg::CameraInfo& info);
+VANTOREL_BASE_UTILS_PUBLIC bool cameraInfoHasValidIntrinsics(
+    const sensor_msgs::msg::CameraInfo& info);
 
 // Compares fx, fy, cx, cy only; inclusive tolerance, false on any NaN.
-bool cameraModelsNearlyEqual(const CameraModel& a, const CameraModel& b, double tolerance);
-bool cameraIntrinsicsNearlyEqual(const CameraModel& a, const CameraModel& b, double tolerance);
+VANTOREL_BASE_UTILS_PUBLIC bool cameraModelsNearlyEqual(const CameraModel& a, const CameraModel& b,
+                                                        double tolerance);
+VANTOREL_BASE_UTILS_PUBLIC bool cameraIntrinsicsNearlyEqual(const CameraModel& a,
+                                                            const CameraModel& b, double tolerance);
 
 }  // namespace vantorel_base_utils
 

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <rclcpp/logger.hpp>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 
 // Writes `j` to `file_path` (missing parent directories are created) with `indent` spaces
@@ -17,12 +19,13 @@ namespace vantorel_base_utils {
 // the owner (a file of another user that the caller may write to) or cannot be created (a
 // directory the caller may not write to) is the file rewritten in place, as a plain write
 // would, and a failed write there can leave it incomplete.
-void saveJson(const nlohmann::json& j, const std::string& file_path, int indent,
-              const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC void saveJson(const nlohmann::json& j, const std::string& file_path,
+                                         int indent, const rclcpp::Logger& logger);
 
 // Reads one JSON value from `file_path`; anything after it is ignored. Returns an empty
 // object (and logs an ERROR) when the file cannot be opened or parsed.
-nlohmann::json readJson(const std::string& file_path, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC nlohmann::json readJson(const std::string& file_path,
+                                                   const rclcpp::Logger& logger);
 
 }  // namespace vantorel_base_utils
 

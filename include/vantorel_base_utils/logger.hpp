@@ -6,9 +6,11 @@
 #include <atomic>
 #include <string>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 
-class Logger {
+class VANTOREL_BASE_UTILS_PUBLIC Logger {
  public:
   // The fixed underlying type makes every int a valid Level, so out-of-range thresholds
   // such as Level(7) or Level(-1) are well defined.

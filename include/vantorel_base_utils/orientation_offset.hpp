@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 
 enum class OffsetDirection : std::int32_t {
@@ -18,17 +20,17 @@ enum class OffsetDirection : std::int32_t {
 
 // Moves "end_pose"[0..2] by `offset` along `direction`. A document without the needed
 // keys, shapes or a usable direction (norm below 1e-9) is left unchanged.
-void applyOrientationOffset(nlohmann::json& pose, double offset, OffsetDirection direction);
+VANTOREL_BASE_UTILS_PUBLIC void applyOrientationOffset(nlohmann::json& pose, double offset,
+                                                       OffsetDirection direction);
 
 // Casts a ray from "end_pose" (x, y) along the horizontal part of "force_vector" and moves
 // the target to the foot of the perpendicular of the nearest point ahead within
 // `ray_radius` of the ray, or `fallback_offset` along the ray when none qualifies.
 // "end_pose"[2] is untouched. Without a usable ray it falls back to
 // applyOrientationOffset(pose, fallback_offset, direction).
-void applyOrientationOffsetXYRaycast(nlohmann::json& pose,
-                                     const std::vector<std::array<double, 3>>& points,
-                                     double ray_radius, double fallback_offset,
-                                     OffsetDirection direction);
+VANTOREL_BASE_UTILS_PUBLIC void applyOrientationOffsetXYRaycast(
+    nlohmann::json& pose, const std::vector<std::array<double, 3>>& points, double ray_radius,
+    double fallback_offset, OffsetDirection direction);
 
 }  // namespace vantorel_base_utils
 

@@ -19,6 +19,7 @@
 #include <sensor_msgs/msg/camera_info.hpp>
 
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/visibility_control.hpp"
 
 namespace vantorel_base_utils {
 
@@ -54,127 +55,119 @@ struct ProjectedPoint {
 // transform; checked in this order: arm_base_to_map, camera_to_arm_base, reading the file,
 // intrinsics, empty image, pixel type, width, height. A size of 0 in the camera skips its
 // check. The logger is accepted for symmetry with the rest of the library and never used.
-ProjectionContext createProjectionContext(const std::string& depth_image_path,
-                                          const CameraModel& model,
-                                          const nlohmann::json& camera_to_arm_base,
-                                          const nlohmann::json& arm_base_to_map, int min_depth,
-                                          int max_depth, const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const std::string& depth_image_path,
-                                          const CameraModel& model,
-                                          const geometry_msgs::msg::Transform& camera_to_arm_base,
-                                          const geometry_msgs::msg::Transform& arm_base_to_map,
-                                          int min_depth, int max_depth,
-                                          const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
     const std::string& depth_image_path, const CameraModel& model,
-    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
-    const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth, int max_depth,
+    const nlohmann::json& camera_to_arm_base, const nlohmann::json& arm_base_to_map, int min_depth,
+    int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const std::string& depth_image_path, const CameraModel& model,
+                        const geometry_msgs::msg::Transform& camera_to_arm_base,
+                        const geometry_msgs::msg::Transform& arm_base_to_map, int min_depth,
+                        int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const std::string& depth_image_path, const CameraModel& model,
+                        const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+                        const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth,
+                        int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const CameraModel& model,
+    const Eigen::Matrix4d& camera_to_arm_base, const Eigen::Matrix4d& arm_base_to_map,
+    int min_depth, int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
+    const nlohmann::json& camera_to_arm_base, const nlohmann::json& arm_base_to_map, int min_depth,
+    int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
+    const geometry_msgs::msg::Transform& camera_to_arm_base,
+    const geometry_msgs::msg::Transform& arm_base_to_map, int min_depth, int max_depth,
     const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const std::string& depth_image_path,
-                                          const CameraModel& model,
-                                          const Eigen::Matrix4d& camera_to_arm_base,
-                                          const Eigen::Matrix4d& arm_base_to_map, int min_depth,
-                                          int max_depth, const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const std::string& depth_image_path,
-                                          const sensor_msgs::msg::CameraInfo& camera_info,
-                                          const nlohmann::json& camera_to_arm_base,
-                                          const nlohmann::json& arm_base_to_map, int min_depth,
-                                          int max_depth, const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const std::string& depth_image_path,
-                                          const sensor_msgs::msg::CameraInfo& camera_info,
-                                          const geometry_msgs::msg::Transform& camera_to_arm_base,
-                                          const geometry_msgs::msg::Transform& arm_base_to_map,
-                                          int min_depth, int max_depth,
-                                          const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
     const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
     const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
     const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth, int max_depth,
     const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const std::string& depth_image_path,
-                                          const sensor_msgs::msg::CameraInfo& camera_info,
-                                          const Eigen::Matrix4d& camera_to_arm_base,
-                                          const Eigen::Matrix4d& arm_base_to_map, int min_depth,
-                                          int max_depth, const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const cv::Mat& depth_image, const CameraModel& model,
-                                          const nlohmann::json& camera_to_arm_base,
-                                          const nlohmann::json& arm_base_to_map, int min_depth,
-                                          int max_depth, const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const cv::Mat& depth_image, const CameraModel& model,
-                                          const geometry_msgs::msg::Transform& camera_to_arm_base,
-                                          const geometry_msgs::msg::Transform& arm_base_to_map,
-                                          int min_depth, int max_depth,
-                                          const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(
-    const cv::Mat& depth_image, const CameraModel& model,
-    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
-    const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth, int max_depth,
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
+    const Eigen::Matrix4d& camera_to_arm_base, const Eigen::Matrix4d& arm_base_to_map,
+    int min_depth, int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const cv::Mat& depth_image, const CameraModel& model, const nlohmann::json& camera_to_arm_base,
+    const nlohmann::json& arm_base_to_map, int min_depth, int max_depth,
     const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const cv::Mat& depth_image, const CameraModel& model,
-                                          const Eigen::Matrix4d& camera_to_arm_base,
-                                          const Eigen::Matrix4d& arm_base_to_map, int min_depth,
-                                          int max_depth, const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const cv::Mat& depth_image,
-                                          const sensor_msgs::msg::CameraInfo& camera_info,
-                                          const nlohmann::json& camera_to_arm_base,
-                                          const nlohmann::json& arm_base_to_map, int min_depth,
-                                          int max_depth, const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const cv::Mat& depth_image,
-                                          const sensor_msgs::msg::CameraInfo& camera_info,
-                                          const geometry_msgs::msg::Transform& camera_to_arm_base,
-                                          const geometry_msgs::msg::Transform& arm_base_to_map,
-                                          int min_depth, int max_depth,
-                                          const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const cv::Mat& depth_image, const CameraModel& model,
+                        const geometry_msgs::msg::Transform& camera_to_arm_base,
+                        const geometry_msgs::msg::Transform& arm_base_to_map, int min_depth,
+                        int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const cv::Mat& depth_image, const CameraModel& model,
+                        const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+                        const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth,
+                        int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const cv::Mat& depth_image, const CameraModel& model, const Eigen::Matrix4d& camera_to_arm_base,
+    const Eigen::Matrix4d& arm_base_to_map, int min_depth, int max_depth,
+    const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
     const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
-    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
-    const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth, int max_depth,
-    const rclcpp::Logger& logger);
-ProjectionContext createProjectionContext(const cv::Mat& depth_image,
-                                          const sensor_msgs::msg::CameraInfo& camera_info,
-                                          const Eigen::Matrix4d& camera_to_arm_base,
-                                          const Eigen::Matrix4d& arm_base_to_map, int min_depth,
-                                          int max_depth, const rclcpp::Logger& logger);
+    const nlohmann::json& camera_to_arm_base, const nlohmann::json& arm_base_to_map, int min_depth,
+    int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
+                        const geometry_msgs::msg::Transform& camera_to_arm_base,
+                        const geometry_msgs::msg::Transform& arm_base_to_map, int min_depth,
+                        int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
+                        const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+                        const geometry_msgs::msg::TransformStamped& arm_base_to_map, int min_depth,
+                        int max_depth, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
+    const Eigen::Matrix4d& camera_to_arm_base, const Eigen::Matrix4d& arm_base_to_map,
+    int min_depth, int max_depth, const rclcpp::Logger& logger);
 
 // The depth image file as the path overloads above read it: as stored, so a 16-bit PNG stays
 // 16-bit single-channel (its pixel type is not checked here). Throws std::runtime_error
 // "Failed to read depth image: <path>" for a file that is missing, unreadable, or that the
 // image library cannot decode or refuses.
-cv::Mat readDepthImage(const std::string& depth_image_path);
+VANTOREL_BASE_UTILS_PUBLIC cv::Mat readDepthImage(const std::string& depth_image_path);
 
 // Pixels are (u, v) = (column, row). Pixels off the image or with a raw depth outside
 // [min_depth, max_depth] are dropped silently; the others keep their input order.
 // Each throws std::runtime_error("ProjectionContext is invalid") for a context with no
 // 16-bit depth image or without positive focal lengths.
-std::vector<ProjectedPoint> projectImagePointsToMap(const ProjectionContext& ctx,
-                                                    const std::vector<std::array<int, 2>>& pixels);
-std::vector<ProjectedPoint> projectImagePointsToArmBase(
+VANTOREL_BASE_UTILS_PUBLIC std::vector<ProjectedPoint> projectImagePointsToMap(
+    const ProjectionContext& ctx, const std::vector<std::array<int, 2>>& pixels);
+VANTOREL_BASE_UTILS_PUBLIC std::vector<ProjectedPoint> projectImagePointsToArmBase(
     const ProjectionContext& ctx, const std::vector<std::array<int, 2>>& pixels);
 
 // One result list per input list, in the same order; empty input lists stay empty entries.
-std::vector<std::vector<ProjectedPoint>> projectImagePointSetsToMap(
+VANTOREL_BASE_UTILS_PUBLIC std::vector<std::vector<ProjectedPoint>> projectImagePointSetsToMap(
     const ProjectionContext& ctx, const std::vector<std::vector<std::array<int, 2>>>& pixel_sets);
-std::vector<std::vector<ProjectedPoint>> projectImagePointSetsToArmBase(
+VANTOREL_BASE_UTILS_PUBLIC std::vector<std::vector<ProjectedPoint>> projectImagePointSetsToArmBase(
     const ProjectionContext& ctx, const std::vector<std::vector<std::array<int, 2>>>& pixel_sets);
 
 // (first, second) = (u, v).
-std::vector<ProjectedPoint> projectPixelPairsToMap(const ProjectionContext& ctx,
-                                                   const std::vector<std::pair<int, int>>& pixels);
-std::vector<ProjectedPoint> projectPixelPairsToArmBase(
+VANTOREL_BASE_UTILS_PUBLIC std::vector<ProjectedPoint> projectPixelPairsToMap(
+    const ProjectionContext& ctx, const std::vector<std::pair<int, int>>& pixels);
+VANTOREL_BASE_UTILS_PUBLIC std::vector<ProjectedPoint> projectPixelPairsToArmBase(
     const ProjectionContext& ctx, const std::vector<std::pair<int, int>>& pixels);
 
 // Image points JSON in, [[x, y, z], ...] out. The input is parsed (and may throw) before the
 // context is checked.
-nlohmann::json projectImagePointsJsonToMap(const ProjectionContext& ctx,
-                                           const nlohmann::json& points);
-nlohmann::json projectImagePointsJsonToArmBase(const ProjectionContext& ctx,
-                                               const nlohmann::json& points);
+VANTOREL_BASE_UTILS_PUBLIC nlohmann::json projectImagePointsJsonToMap(const ProjectionContext& ctx,
+                                                                      const nlohmann::json& points);
+VANTOREL_BASE_UTILS_PUBLIC nlohmann::json projectImagePointsJsonToArmBase(
+    const ProjectionContext& ctx, const nlohmann::json& points);
 
 // Accepts an array whose entries are [u, v, ...], {"x": u, "y": v} or {"u": u, "v": v}, with
 // JSON integers that fit in an int; "x"/"y" wins when both of its values qualify.
 // Throws std::runtime_error "points must be a json array" or
 // "invalid point entry in points json".
-std::vector<std::array<int, 2>> parseImagePointsJson(const nlohmann::json& points);
+VANTOREL_BASE_UTILS_PUBLIC std::vector<std::array<int, 2>> parseImagePointsJson(
+    const nlohmann::json& points);
 
 }  // namespace vantorel_base_utils
 

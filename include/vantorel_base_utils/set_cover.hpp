@@ -14,6 +14,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 
 // Any value outside the three enumerators selects Greedy.
@@ -85,9 +87,9 @@ class SetCoverSolver {
   static void bbSearch(PropCtx& ctx, int& best_size, std::vector<int>& best_sol);
 };
 
-extern template class SetCoverSolver<int>;
-extern template class SetCoverSolver<std::string>;
-extern template class SetCoverSolver<unsigned long>;
+extern template class VANTOREL_BASE_UTILS_PUBLIC SetCoverSolver<int>;
+extern template class VANTOREL_BASE_UTILS_PUBLIC SetCoverSolver<std::string>;
+extern template class VANTOREL_BASE_UTILS_PUBLIC SetCoverSolver<unsigned long>;
 
 // Solves the unit-cost covering program: choose as few of `num_cols` columns as possible
 // so that each of `num_rows` rows is listed by a chosen column; col_rows[j] lists the rows
@@ -105,8 +107,8 @@ extern template class SetCoverSolver<unsigned long>;
 // A call leaves the calling thread's environment as it found it, except that it resets the
 // GLPK error hook, and that after an error inside GLPK it frees the thread's environment
 // (GLPK's own recovery), which invalidates GLPK objects the caller holds on that thread.
-std::vector<int> solveILP(int num_cols, int num_rows,
-                          const std::vector<std::vector<int>>& col_rows);
+VANTOREL_BASE_UTILS_PUBLIC std::vector<int> solveILP(int num_cols, int num_rows,
+                                                     const std::vector<std::vector<int>>& col_rows);
 
 }  // namespace vantorel_base_utils
 

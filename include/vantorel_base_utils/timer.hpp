@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 
-class Timer {
+class VANTOREL_BASE_UTILS_PUBLIC Timer {
  public:
   // Does not start the timer.
   explicit Timer(const std::string& name, bool print_on_stop = false);

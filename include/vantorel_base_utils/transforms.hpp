@@ -12,26 +12,31 @@
 #include <geometry_msgs/msg/transform_stamped.hpp>
 #include <nlohmann/json.hpp>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 
 // Reads the transform JSON document. The quaternion is normalised (a zero quaternion
 // gives the identity rotation). Errors are the JSON library's own exceptions: a missing
 // key or short array is out_of_range, a value of the wrong kind is type_error.
-Eigen::Matrix4d toEigenTransform(const nlohmann::json& j);
-Eigen::Matrix4d toEigenTransform(const geometry_msgs::msg::Transform& t);
+VANTOREL_BASE_UTILS_PUBLIC Eigen::Matrix4d toEigenTransform(const nlohmann::json& j);
+VANTOREL_BASE_UTILS_PUBLIC Eigen::Matrix4d toEigenTransform(const geometry_msgs::msg::Transform& t);
 // The header is ignored.
-Eigen::Matrix4d toEigenTransform(const geometry_msgs::msg::TransformStamped& t);
+VANTOREL_BASE_UTILS_PUBLIC Eigen::Matrix4d toEigenTransform(
+    const geometry_msgs::msg::TransformStamped& t);
 // An unchanged copy: no re-orthonormalisation, bottom row kept as given.
-Eigen::Matrix4d toEigenTransform(const Eigen::Matrix4d& m);
+VANTOREL_BASE_UTILS_PUBLIC Eigen::Matrix4d toEigenTransform(const Eigen::Matrix4d& m);
 
 // The rotation is the quaternion of the upper-left 3x3 block, neither normalised nor
 // brought to a canonical sign. The bottom row of m is ignored.
-geometry_msgs::msg::Transform toGeometryTransform(const Eigen::Matrix4d& m);
-nlohmann::json toTransformJson(const Eigen::Matrix4d& m);
+VANTOREL_BASE_UTILS_PUBLIC geometry_msgs::msg::Transform toGeometryTransform(
+    const Eigen::Matrix4d& m);
+VANTOREL_BASE_UTILS_PUBLIC nlohmann::json toTransformJson(const Eigen::Matrix4d& m);
 
 // Rotates v by the quaternion (qx, qy, qz, qw), which is assumed to be of unit length.
-std::array<double, 3> rotateByQuat(const std::array<double, 3>& v, double qx, double qy, double qz,
-                                   double qw);
+VANTOREL_BASE_UTILS_PUBLIC std::array<double, 3> rotateByQuat(const std::array<double, 3>& v,
+                                                              double qx, double qy, double qz,
+                                                              double qw);
 
 }  // namespace vantorel_base_utils
 

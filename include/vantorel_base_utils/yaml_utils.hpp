@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 #include <rclcpp/logger.hpp>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 
 // Bounds of one conversion. Aliases make yaml-cpp share nodes, so a few hundred bytes of
@@ -20,15 +22,17 @@ constexpr std::size_t kYamlMaxDepth = 1000;
 
 // Loads the first document of the file. Load failures are logged at ERROR and rethrown
 // unchanged; a null root is logged at WARN and returned.
-YAML::Node readYaml(const std::string& file_path, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC YAML::Node readYaml(const std::string& file_path,
+                                               const rclcpp::Logger& logger);
 
 // Scalars become integers, floats, booleans or strings, tried in that order. Throws
 // std::runtime_error naming the node path ($.key[index]) on failure.
-nlohmann::json yamlNodeToJson(const YAML::Node& node);
+VANTOREL_BASE_UTILS_PUBLIC nlohmann::json yamlNodeToJson(const YAML::Node& node);
 
 // readYaml followed by the conversion; errors inside the elements of a top-level
 // "pose_info" sequence name the element's index and the file.
-nlohmann::json readYamlToJson(const std::string& file_path, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC nlohmann::json readYamlToJson(const std::string& file_path,
+                                                         const rclcpp::Logger& logger);
 
 }  // namespace vantorel_base_utils
 

@@ -14,6 +14,8 @@
 #include <opencv2/core/mat.hpp>
 #include <rclcpp/logger.hpp>
 
+#include "vantorel_base_utils/visibility_control.hpp"
+
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {
 
@@ -46,15 +48,18 @@ struct ParsedYolo {
 // Throws the JSON library's exceptions for malformed documents and std::runtime_error for
 // mismatched list lengths, malformed instance-mask entries, and class ids or mask sizes
 // that are not representable as int. Logs (ERROR) only parse errors and length mismatches.
-ParsedYolo parseYoloResult(const std::string& yolo_result, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ParsedYolo parseYoloResult(const std::string& yolo_result,
+                                                      const rclcpp::Logger& logger);
 
 // An empty set keeps everything.
-ParsedYolo filterParsedYolo(const ParsedYolo& parsed, const std::set<int>& keep_classes);
+VANTOREL_BASE_UTILS_PUBLIC ParsedYolo filterParsedYolo(const ParsedYolo& parsed,
+                                                       const std::set<int>& keep_classes);
 
 // Greedy per-class suppression by IoU over the stored areas; among equal confidences the
 // earlier detection wins. Logs one INFO line when anything was suppressed.
-ParsedYolo sameClassBboxNms(const ParsedYolo& parsed, float iou_threshold,
-                            const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC ParsedYolo sameClassBboxNms(const ParsedYolo& parsed,
+                                                       float iou_threshold,
+                                                       const rclcpp::Logger& logger);
 
 struct InstancePixelSet {
   std::size_t index = 0;
@@ -75,12 +80,13 @@ using InstancePixelMap = std::map<std::string, std::vector<std::vector<std::arra
 
 // One record per detection. A broken class mask is logged (WARN) and skipped; a broken or
 // misfitting instance mask throws std::runtime_error.
-std::vector<InstancePixelSet> buildInstancePixelSets(const ParsedYolo& parsed,
-                                                     const rclcpp::Logger& logger);
-InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC std::vector<InstancePixelSet> buildInstancePixelSets(
+    const ParsedYolo& parsed, const rclcpp::Logger& logger);
+VANTOREL_BASE_UTILS_PUBLIC InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed,
+                                                                  const rclcpp::Logger& logger);
 
 // {"<cls>": {"dirts": [[[x, y], ...], ...]}, ...}
-nlohmann::json instancePixelMapToJson(const InstancePixelMap& map);
+VANTOREL_BASE_UTILS_PUBLIC nlohmann::json instancePixelMapToJson(const InstancePixelMap& map);
 
 }  // namespace yolo_mask_parser
 }  // namespace vantorel_base_utils
