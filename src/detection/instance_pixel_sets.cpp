@@ -14,6 +14,7 @@
 
 #include "detection/mask_codec.hpp"
 #include "detection/mask_scan.hpp"
+#include "io/number_to_int.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace vantorel_base_utils {
@@ -23,23 +24,13 @@ namespace {
 
 using Pixel = std::array<int, 2>;
 
-// 2^31 as float; every float below it and at or above -2^31 truncates into int.
-constexpr float kIntLimit = 2147483648.0F;
-
-bool truncatesIntoInt(float v) {
-  return v >= -kIntLimit && v < kIntLimit;
-}
-
 // Truncation toward zero, saturated to int. Only used for windows that are clamped to the
 // frame afterwards, where a saturated corner clamps exactly as the true one would.
 int truncateSaturated(float v) {
-  if (v >= kIntLimit) {
-    return std::numeric_limits<int>::max();
+  if (truncatesIntoInt(v)) {
+    return static_cast<int>(v);
   }
-  if (v < -kIntLimit) {
-    return std::numeric_limits<int>::min();
-  }
-  return static_cast<int>(v);
+  return v > 0.0F ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
 }
 
 struct Window {

@@ -8,7 +8,7 @@
 
 #include <rclcpp/logging.hpp>
 
-#include "io/json_int.hpp"
+#include "io/number_to_int.hpp"
 
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "geometry/projection_kernel.hpp"
-#include "io/json_int.hpp"
+#include "io/number_to_int.hpp"
 
 namespace vantorel_base_utils {
 

@@ -1,6 +1,6 @@
-// JSON numbers read as int without wrapping; internal to the library.
-#ifndef VANTOREL_BASE_UTILS__IO__JSON_INT_HPP_
-#define VANTOREL_BASE_UTILS__IO__JSON_INT_HPP_
+// Numbers read as int without wrapping or undefined behaviour; internal to the library.
+#ifndef VANTOREL_BASE_UTILS__IO__NUMBER_TO_INT_HPP_
+#define VANTOREL_BASE_UTILS__IO__NUMBER_TO_INT_HPP_
 
 #include <optional>
 
@@ -12,9 +12,9 @@ namespace vantorel_base_utils {
 // integer beyond int's range and for every value that is no integer.
 std::optional<int> intOfJsonInteger(const nlohmann::json& value);
 
-// Whether a floating value truncates toward zero into int's range.
+// Whether a floating value truncates toward zero into int's range (false for NaN).
 bool truncatesIntoInt(double value);
 
 }  // namespace vantorel_base_utils
 
-#endif  // VANTOREL_BASE_UTILS__IO__JSON_INT_HPP_
+#endif  // VANTOREL_BASE_UTILS__IO__NUMBER_TO_INT_HPP_

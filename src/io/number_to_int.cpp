@@ -1,5 +1,5 @@
-// JSON numbers read as int without wrapping.
-#include "io/json_int.hpp"
+// Numbers read as int without wrapping or undefined behaviour.
+#include "io/number_to_int.hpp"
 
 #include <cstdint>
 #include <limits>
