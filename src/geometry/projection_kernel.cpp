@@ -1,3 +1,4 @@
+// The portable block projector, the choice of projector per CPU, and the loop over blocks.
 #include "geometry/projection_kernel.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The AVX-512 block projector: 16 pixels per step, runs loaded plainly, the rest gathered.
 #include "geometry/projection_kernel_avx512.hpp"
 
 #if VANTOREL_HAVE_AVX512_PROJECTION

@@ -1,3 +1,4 @@
+// JSON files written atomically and read back, failures logged rather than thrown.
 #include "vantorel_base_utils/json_utils.hpp"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// The console logger and its process-wide threshold.
 #include "vantorel_base_utils/logger.hpp"
 
 #include <iostream>

@@ -1,3 +1,4 @@
+// Named wall-clock timers and the process-wide statistics table they file into.
 #include "vantorel_base_utils/timer.hpp"
 
 #include <iomanip>
