@@ -54,42 +54,46 @@ class SetCoverSolver {
   };
 
   // prefer_nearby reaches only the greedy method.
-  static std::vector<int> solve(const Candidates& candidates, SolveMethod method,
-                                bool prefer_nearby);
+  VANTOREL_BASE_UTILS_PUBLIC static std::vector<int> solve(const Candidates& candidates,
+                                                           SolveMethod method, bool prefer_nearby);
 
   // Repeatedly takes the candidate covering the most uncovered elements. Ties go to the
   // smallest id, or with prefer_nearby (from the second pick on) to the id nearest the
   // previous pick, the smaller id at equal distance. No redundant picks are dropped.
   // A negative id that wins a pick ends the picking: the ids picked before it are returned.
-  static std::vector<int> solveByGreedy(const Candidates& candidates, bool prefer_nearby);
+  VANTOREL_BASE_UTILS_PUBLIC static std::vector<int> solveByGreedy(const Candidates& candidates,
+                                                                   bool prefer_nearby);
 
   // A cover with the fewest candidates: branch-and-bound seeded with the greedy cover,
   // which is kept when already minimal; otherwise the first minimal cover reached
   // depth-first. Exponential in the worst case, without any limit.
-  static std::vector<int> solveByPropagate(const Candidates& candidates);
+  VANTOREL_BASE_UTILS_PUBLIC static std::vector<int> solveByPropagate(const Candidates& candidates);
 
   // A cover with the fewest candidates from a 0/1 program solved by GLPK (see solveILP).
   // Empty when GLPK fails.
-  static std::vector<int> solveByILP(const Candidates& candidates);
+  VANTOREL_BASE_UTILS_PUBLIC static std::vector<int> solveByILP(const Candidates& candidates);
 
   // Selects candidate `cand` (not selected yet) and records what it newly covered.
-  static UndoRec doSelect(PropCtx& ctx, int cand);
+  VANTOREL_BASE_UTILS_PUBLIC static UndoRec doSelect(PropCtx& ctx, int cand);
   // Takes back the selection of `rec`; undo in reverse order of selection.
-  static void undoSelect(PropCtx& ctx, const UndoRec& rec);
+  VANTOREL_BASE_UTILS_PUBLIC static void undoSelect(PropCtx& ctx, const UndoRec& rec);
   // Selects, until none is left, the only unselected candidate of an uncovered element
   // (scanning `order`). An uncovered element without unselected candidates sets
   // `infeasible` and ends the scan. Returns the selections in the order made.
-  static std::vector<UndoRec> propagateDeg1(PropCtx& ctx, bool& infeasible);
-  static void undoPropagate(PropCtx& ctx, const std::vector<UndoRec>& recs);
+  VANTOREL_BASE_UTILS_PUBLIC static std::vector<UndoRec> propagateDeg1(PropCtx& ctx,
+                                                                       bool& infeasible);
+  VANTOREL_BASE_UTILS_PUBLIC static void undoPropagate(PropCtx& ctx,
+                                                       const std::vector<UndoRec>& recs);
   // Depth-first search below the current state for a cover with fewer than `best_size`
   // candidates; improves `best_size` and `best_sol` (candidate indices in selection order)
   // in place and leaves `ctx` as it found it.
-  static void bbSearch(PropCtx& ctx, int& best_size, std::vector<int>& best_sol);
+  VANTOREL_BASE_UTILS_PUBLIC static void bbSearch(PropCtx& ctx, int& best_size,
+                                                  std::vector<int>& best_sol);
 };
 
-extern template class VANTOREL_BASE_UTILS_PUBLIC SetCoverSolver<int>;
-extern template class VANTOREL_BASE_UTILS_PUBLIC SetCoverSolver<std::string>;
-extern template class VANTOREL_BASE_UTILS_PUBLIC SetCoverSolver<unsigned long>;
+extern template class SetCoverSolver<int>;
+extern template class SetCoverSolver<std::string>;
+extern template class SetCoverSolver<unsigned long>;
 
 // Solves the unit-cost covering program: choose as few of `num_cols` columns as possible
 // so that each of `num_rows` rows is listed by a chosen column; col_rows[j] lists the rows

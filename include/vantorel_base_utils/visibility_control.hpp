@@ -2,6 +2,10 @@
 // so only declarations marked VANTOREL_BASE_UTILS_PUBLIC are part of its binary interface;
 // everything else stays inside it and may change without breaking callers.
 //
+// Mark functions, and the static members of a class template one by one: a marked class
+// template instantiation would export its nested types too, and with them every instance of
+// the standard library's templates over them.
+//
 // The library's own build defines VANTOREL_BASE_UTILS_BUILDING_LIBRARY; code that uses the
 // library must not. On Windows the marks become dllexport and dllimport.
 #ifndef VANTOREL_BASE_UTILS__VISIBILITY_CONTROL_HPP_
