@@ -54,11 +54,12 @@ macro(vantorel_generate_interfaces target)
     vantorel_add_typesupport_cpp_library(${target} INTERFACES ${ARGN})
     vantorel_strict_warnings(${target}__rosidl_typesupport_cpp)
   endif()
-  # rosidl_typesupport_cpp loads the concrete type supports with dlopen; their own
-  # dependencies then resolve next to them in the installed lib/ folder.
+  # The stand-in rosidl_typesupport_cpp loads the concrete type supports with dlopen; their own
+  # dependencies then resolve next to them in the installed lib/ folder. In ROS 2 every library
+  # is found through the sourced workspace's environment instead.
   foreach(_suffix rosidl_generator_c rosidl_typesupport_introspection_c
       rosidl_typesupport_introspection_cpp rosidl_typesupport_fastrtps_cpp rosidl_typesupport_cpp)
-    if(TARGET ${target}__${_suffix})
+    if(VANTOREL_USES_STANDINS AND TARGET ${target}__${_suffix})
       set_target_properties(${target}__${_suffix} PROPERTIES INSTALL_RPATH "$ORIGIN")
     endif()
   endforeach()

@@ -78,10 +78,11 @@ function(_vantorel_ts_build_library generate_target)
   add_library(${_target} SHARED ${_sources})
   add_library(${PROJECT_NAME}::${_target} ALIAS ${_target})
   target_compile_features(${_target} PUBLIC cxx_std_17)
-  # The generated C++ types come along, so a node linking this library can use them.
-  target_link_libraries(${_target} PUBLIC
-    ${generate_target}__rosidl_generator_cpp
-    rosidl_typesupport_cpp::rosidl_typesupport_cpp)
+  # The generated C++ types come along, so a node linking this library can use them; the
+  # run time it dispatches through stays private, as with ROS 2's generator.
+  target_link_libraries(${_target} PUBLIC ${generate_target}__rosidl_generator_cpp
+    PRIVATE rosidl_runtime_c::rosidl_runtime_c rosidl_typesupport_cpp::rosidl_typesupport_cpp
+      rosidl_typesupport_interface::rosidl_typesupport_interface)
   add_dependencies(${_target} ${generate_target}__cpp)
   add_dependencies(${generate_target} ${_target})
 

@@ -12,6 +12,12 @@ run_step("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${WORK_DIR}/prefi
 run_step("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build"
   "-DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix")
 run_step("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
-# Type supports are found through LD_LIBRARY_PATH; only the installed prefix is offered.
-run_step("${CMAKE_COMMAND}" -E env "LD_LIBRARY_PATH=${WORK_DIR}/prefix/lib"
+# Type supports are found through LD_LIBRARY_PATH, as in a sourced workspace: the installed
+# prefix goes in front of whatever the environment already offers (a ROS 2 installation's
+# libraries, for one).
+set(_library_path "${WORK_DIR}/prefix/lib")
+if(NOT "$ENV{LD_LIBRARY_PATH}" STREQUAL "")
+  string(APPEND _library_path ":$ENV{LD_LIBRARY_PATH}")
+endif()
+run_step("${CMAKE_COMMAND}" -E env "LD_LIBRARY_PATH=${_library_path}"
   "${WORK_DIR}/build/downstream_check")

@@ -1,16 +1,23 @@
 #ifndef VANTOREL_BASE_UTILS__TEST_INTERFACES_HANDLE_VIEWS_HPP_
 #define VANTOREL_BASE_UTILS__TEST_INTERFACES_HANDLE_VIEWS_HPP_
 
-// One uniform view of the package's four dispatching handles (three messages, one
-// service), so that the interface tests treat them alike.
+// One uniform view of the package's four C++ type-support handles (three messages, one
+// service), so that the interface tests treat them alike, and the two shapes a handle takes:
+// with several concrete type supports it dispatches through a map, with a single one it is
+// that type support's own handle.
 
+#include <rosidl_runtime_c/message_type_support_struct.h>
+#include <rosidl_runtime_c/service_type_support_struct.h>
 #include <rosidl_typesupport_c/type_support_map.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <functional>
 #include <rosidl_typesupport_cpp/message_type_support.hpp>
 #include <rosidl_typesupport_cpp/message_type_support_dispatch.hpp>
 #include <rosidl_typesupport_cpp/service_type_support.hpp>
 #include <rosidl_typesupport_cpp/service_type_support_dispatch.hpp>
+#include <sstream>
 #include <string>
 #include <vantorel_base_utils/msg/stable_transform_status.hpp>
 #include <vantorel_base_utils/srv/get_stable_transform.hpp>
@@ -24,11 +31,41 @@ struct HandleView {
   std::string type_name;             // e.g. "StableTransformStatus"
   std::function<const void*()> get;  // the template specialisation
   const char* identifier;
-  const type_support_map_t* map;
+  const void* data;
   bool looks_up_through_runtime;  // func is rosidl_typesupport_cpp's look-up function
   // Calls the handle's own look-up function.
   std::function<const void*(const char*)> lookup;
+
+  // Only for a handle that dispatches through a map.
+  const type_support_map_t* map() const { return static_cast<const type_support_map_t*>(data); }
 };
+
+inline std::vector<std::string> splitList(const std::string& text) {
+  std::vector<std::string> items;
+  std::istringstream stream(text);
+  std::string item;
+  while (std::getline(stream, item, ','))
+    items.push_back(item);
+  return items;
+}
+
+// The concrete C++ type supports the handles lead to, in the generator's (sorted) order.
+inline std::vector<std::string> dispatchedTypeSupports() {
+  return splitList(VANTOREL_DISPATCHED_TYPESUPPORTS);
+}
+// Those of them whose library this build generates.
+inline std::vector<std::string> builtTypeSupports() {
+  return splitList(VANTOREL_BUILT_TYPESUPPORTS);
+}
+inline bool dispatchesThroughMap() {
+  return dispatchedTypeSupports().size() > 1;
+}
+// Position of a type support in the map, or -1.
+inline int slotOf(const std::string& typesupport) {
+  const auto ids = dispatchedTypeSupports();
+  const auto found = std::find(ids.begin(), ids.end(), typesupport);
+  return found == ids.end() ? -1 : static_cast<int>(found - ids.begin());
+}
 
 inline rosidl_message_typesupport_handle_function runtimeLookUp(
     const rosidl_message_type_support_t*) {
@@ -49,7 +86,7 @@ HandleView makeView(const std::string& kind, const std::string& folder, const st
       name,
       [get] { return static_cast<const void*>(get()); },
       handle->typesupport_identifier,
-      static_cast<const type_support_map_t*>(handle->data),
+      handle->data,
       handle->func == runtimeLookUp(handle),
       [handle](const char* id) { return static_cast<const void*>(handle->func(handle, id)); }};
 }

@@ -1,8 +1,11 @@
-// The look-up functions of the rosidl_typesupport_cpp stand-in, driven with hand-made
-// maps: every way a look-up can fail must give null with the error set, never a crash.
+// The look-up functions of rosidl_typesupport_cpp (ROS 2's own in a workspace, the stand-in
+// on plain Debian), driven with hand-made maps: a look-up that cannot succeed gives null with
+// the error set. The stand-in also survives malformed records and concurrent first look-ups,
+// which ROS 2's run time does not promise; those cases run against the stand-in only.
 
 #include <gtest/gtest.h>
 #include <rcutils/error_handling.h>
+#include <rosidl_runtime_c/message_type_support_struct.h>
 #include <rosidl_typesupport_c/type_support_map.h>
 
 #include <rosidl_typesupport_cpp/identifier.hpp>
@@ -14,6 +17,7 @@
 
 namespace {
 
+constexpr bool kFromStandIn = VANTOREL_TYPESUPPORT_FROM_STANDINS;
 constexpr const char* kIntrospection = "rosidl_typesupport_introspection_cpp";
 constexpr const char* kStatusSymbol =
     "rosidl_typesupport_introspection_cpp__get_message_type_support_handle__vantorel_base_utils__"
@@ -37,9 +41,18 @@ struct MessageEntry {
   rosidl_message_type_support_t handle;
 };
 
+// Only the three fields every ROS 2 release has are set; newer releases add more.
+rosidl_message_type_support_t messageHandle(const char* identifier,
+                                            rosidl_message_typesupport_handle_function func) {
+  rosidl_message_type_support_t handle{};
+  handle.typesupport_identifier = identifier;
+  handle.func = func;
+  return handle;
+}
+
 rosidl_message_type_support_t dispatchingMessage() {
-  return {rosidl_typesupport_cpp::typesupport_identifier, nullptr,
-          &rosidl_typesupport_cpp::get_message_typesupport_handle_function};
+  return messageHandle(rosidl_typesupport_cpp::typesupport_identifier,
+                       &rosidl_typesupport_cpp::get_message_typesupport_handle_function);
 }
 
 const rosidl_message_type_support_t* lookUp(const rosidl_message_type_support_t* handle,
@@ -67,13 +80,14 @@ TEST(TypeSupportDispatch, MissingLibraryOrSymbolGivesNullWithTheReason) {
   static MessageEntry no_symbol("vantorel_base_utils", "no_such_entry_point", dispatchingMessage());
   EXPECT_EQ(lookUp(&no_symbol.handle, kIntrospection), nullptr);
   EXPECT_TRUE(mentions(takeError(), "no_such_entry_point"));
+}
 
+#if VANTOREL_TYPESUPPORT_FROM_STANDINS
+TEST(TypeSupportDispatch, MalformedArgumentsGiveNullWithAnError) {
   static MessageEntry null_symbol("vantorel_base_utils", nullptr, dispatchingMessage());
   EXPECT_EQ(lookUp(&null_symbol.handle, kIntrospection), nullptr);
   takeError();
-}
 
-TEST(TypeSupportDispatch, MalformedArgumentsGiveNullWithAnError) {
   static MessageEntry entry("vantorel_base_utils", kStatusSymbol, dispatchingMessage());
   EXPECT_EQ(lookUp(nullptr, kIntrospection), nullptr);
   takeError();
@@ -96,6 +110,7 @@ TEST(TypeSupportDispatch, MalformedArgumentsGiveNullWithAnError) {
   EXPECT_EQ(lookUp(&incomplete_map, kIntrospection), nullptr);
   takeError();
 }
+#endif
 
 TEST(TypeSupportDispatch, OnlyHandlesCarryingTheRuntimeIdentifierAreDispatched) {
   static MessageEntry entry("vantorel_base_utils", kStatusSymbol, dispatchingMessage());
@@ -104,21 +119,25 @@ TEST(TypeSupportDispatch, OnlyHandlesCarryingTheRuntimeIdentifierAreDispatched) 
   rosidl_message_type_support_t impostor = entry.handle;
   impostor.typesupport_identifier = copied_identifier.c_str();
   EXPECT_EQ(lookUp(&impostor, kIntrospection), nullptr);
-  EXPECT_TRUE(mentions(takeError(), kIntrospection));
+  takeError();
   EXPECT_EQ(entry.slots[0], nullptr);
 
   // A concrete handle asked for its own identifier is returned unchanged.
-  rosidl_message_type_support_t concrete{"some_typesupport_cpp", nullptr, nullptr};
+  rosidl_message_type_support_t concrete = messageHandle("some_typesupport_cpp", nullptr);
   EXPECT_EQ(lookUp(&concrete, "some_typesupport_cpp"), &concrete);
 }
 
 TEST(TypeSupportDispatch, IdentifierOutsideTheMapGivesNull) {
   static MessageEntry entry("vantorel_base_utils", kStatusSymbol, dispatchingMessage());
   EXPECT_EQ(lookUp(&entry.handle, "rosidl_typesupport_fastrtps_cpp"), nullptr);
-  EXPECT_TRUE(mentions(takeError(), "rosidl_typesupport_fastrtps_cpp"));
+  const std::string error = takeError();
+  if (kFromStandIn) {
+    EXPECT_TRUE(mentions(error, "rosidl_typesupport_fastrtps_cpp")) << "the stand-in says which";
+  }
   EXPECT_EQ(entry.slots[0], nullptr);
 }
 
+#if VANTOREL_TYPESUPPORT_FROM_STANDINS
 TEST(TypeSupportDispatch, ConcurrentFirstLookUpsAgreeOnOneLibrary) {
   static MessageEntry entry("vantorel_base_utils", kStatusSymbol, dispatchingMessage());
   constexpr int kThreads = 8;
@@ -137,5 +156,6 @@ TEST(TypeSupportDispatch, ConcurrentFirstLookUpsAgreeOnOneLibrary) {
   EXPECT_NE(results[0], nullptr);
   EXPECT_EQ(std::set<void*>(slots_seen.begin(), slots_seen.end()).size(), 1u);
 }
+#endif
 
 }  // namespace

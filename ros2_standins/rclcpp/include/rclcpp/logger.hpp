@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <string>
-#include <utility>
 
 namespace rclcpp {
 
@@ -13,7 +12,7 @@ class Logger {
  public:
   const char* get_name() const { return name_ ? name_->c_str() : nullptr; }
 
-  Logger get_child(const std::string& suffix) const {
+  Logger get_child(const std::string& suffix) {
     if (!name_) {
       return Logger();
     }
@@ -24,7 +23,7 @@ class Logger {
   friend Logger get_logger(const std::string& name);
 
   Logger() = default;  // a logger without a name drops every message, as rclcpp's dummy logger does
-  explicit Logger(std::string name) : name_(std::make_shared<const std::string>(std::move(name))) {}
+  explicit Logger(const std::string& name) : name_(std::make_shared<const std::string>(name)) {}
 
   std::shared_ptr<const std::string> name_;
 };

@@ -2,7 +2,6 @@
 #define ROSIDL_TYPESUPPORT_CPP__SERVICE_TYPE_SUPPORT_DISPATCH_HPP_
 
 #include "rosidl_runtime_c/service_type_support_struct.h"
-#include "rosidl_typesupport_cpp/identifier.hpp"
 #include "rosidl_typesupport_cpp/visibility_control.h"
 
 namespace rosidl_typesupport_cpp {
