@@ -1,3 +1,4 @@
+// solveILP: the unit-cost covering program handed to GLPK, with GLPK's errors caught.
 #include <algorithm>
 #include <csetjmp>
 #include <cstddef>
