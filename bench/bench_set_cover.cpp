@@ -189,7 +189,12 @@ void registerExact(const ExactPlan& plan) {
                                                                           benchmark::State& state) {
       long long nodes = 0;
       auto fast = [&nodes](const Instance& i) {
-        return vantorel_base_utils::detail::solveByPropagateCounted(i, nodes);
+        vantorel_base_utils::detail::SearchLimits limits;
+        limits.seek_incumbent = true;
+        vantorel_base_utils::detail::SearchReport report;
+        auto ids = vantorel_base_utils::detail::solveByPropagateReported(i, limits, report);
+        nodes = report.nodes;
+        return ids;
       };
       std::vector<int> expected = fast(named.instance);
       if (plan.literal) {

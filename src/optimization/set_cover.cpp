@@ -41,8 +41,10 @@ typename Solver::PropCtx searchContext(const DenseInstance& d) {
 }
 
 template <typename T>
-std::vector<int> propagateCover(const std::map<int, std::set<T>>& candidates, long long* nodes) {
+std::vector<int> propagateCover(const std::map<int, std::set<T>>& candidates,
+                                const detail::SearchLimits& limits, detail::SearchReport& report) {
   using Solver = SetCoverSolver<T>;
+  report = {};
   if (candidates.empty()) {
     return {};
   }
@@ -57,7 +59,11 @@ std::vector<int> propagateCover(const std::map<int, std::set<T>>& candidates, lo
     best_sol.push_back(static_cast<int>(index));
   }
   int best_size = static_cast<int>(best_sol.size());
-  detail::branchAndBound<Solver>(ctx, best_size, best_sol, nodes);
+  report = detail::branchAndBound<Solver>(ctx, best_size, best_sol, limits);
+  if (!report.heuristic_cover.empty() &&
+      static_cast<int>(report.heuristic_cover.size()) < best_size) {
+    best_sol = report.heuristic_cover;  // a limit stopped the search before it got there
+  }
   std::vector<int> ids;
   for (const int index : best_sol) {
     ids.push_back(d.ids[static_cast<std::size_t>(index)]);
@@ -95,7 +101,10 @@ std::vector<int> SetCoverSolver<T>::solveByGreedy(const Candidates& candidates,
 
 template <typename T>
 std::vector<int> SetCoverSolver<T>::solveByPropagate(const Candidates& candidates) {
-  return propagateCover(candidates, nullptr);
+  detail::SearchLimits limits;
+  limits.seek_incumbent = true;
+  detail::SearchReport report;
+  return propagateCover(candidates, limits, report);
 }
 
 template <typename T>
@@ -202,23 +211,23 @@ std::vector<typename SetCoverSolver<T>::UndoRec> SetCoverSolver<T>::propagateDeg
 
 template <typename T>
 void SetCoverSolver<T>::bbSearch(PropCtx& ctx, int& best_size, std::vector<int>& best_sol) {
-  detail::branchAndBound<SetCoverSolver<T>>(ctx, best_size, best_sol, nullptr);
+  detail::branchAndBound<SetCoverSolver<T>>(ctx, best_size, best_sol, detail::SearchLimits{});
 }
 
 namespace detail {
 
 template <typename T>
-std::vector<int> solveByPropagateCounted(const std::map<int, std::set<T>>& candidates,
-                                         long long& nodes) {
-  nodes = 0;
-  return propagateCover(candidates, &nodes);
+std::vector<int> solveByPropagateReported(const std::map<int, std::set<T>>& candidates,
+                                          const SearchLimits& limits, SearchReport& report) {
+  return propagateCover(candidates, limits, report);
 }
 
-template std::vector<int> solveByPropagateCounted(const std::map<int, std::set<int>>&, long long&);
-template std::vector<int> solveByPropagateCounted(const std::map<int, std::set<std::string>>&,
-                                                  long long&);
-template std::vector<int> solveByPropagateCounted(const std::map<int, std::set<unsigned long>>&,
-                                                  long long&);
+template std::vector<int> solveByPropagateReported(const std::map<int, std::set<int>>&,
+                                                   const SearchLimits&, SearchReport&);
+template std::vector<int> solveByPropagateReported(const std::map<int, std::set<std::string>>&,
+                                                   const SearchLimits&, SearchReport&);
+template std::vector<int> solveByPropagateReported(const std::map<int, std::set<unsigned long>>&,
+                                                   const SearchLimits&, SearchReport&);
 
 }  // namespace detail
 
