@@ -63,7 +63,6 @@ namespace {
 constexpr BoundEffort kRootEffort{400, 1.0, 20};
 constexpr BoundEffort kNodeEffort{25, 0.5, 5};
 constexpr double kRoundingMargin = 1e-6;
-constexpr long long kFirstRefinementSteps = 1000;
 
 std::size_t at(int index) {
   return static_cast<std::size_t>(index);
@@ -129,7 +128,8 @@ class BranchAndBound {
       : ctx_(ctx),
         limits_(limits),
         cand_elems_(candidateLists(ctx)),
-        trusted_(listsAgree(ctx, cand_elems_)) {
+        trusted_(listsAgree(ctx, cand_elems_)),
+        next_refinement_(std::max(1LL, limits.refine_after_nodes)) {
     if (!trusted_) {
       return;
     }
@@ -425,9 +425,9 @@ class BranchAndBound {
     }
   }
 
-  // Local search from the best cover known, for as many steps as nodes searched, at node
-  // counts 1000, 4000, 16000, ...: a bounded share of the search's work, and none for
-  // searches that end within the first thousand nodes.
+  // Local search from the best cover known, for as many steps as nodes searched, once the
+  // node count reaches refine_after_nodes and each time it grows fourfold after that: a
+  // bounded share of the search's work, and none for searches that end early.
   void maybeRefineIncumbent() {
     if (root_unselected_.empty() || report_.nodes < next_refinement_) {
       return;
@@ -471,6 +471,7 @@ class BranchAndBound {
   Incidence cand_elems_;
   Incidence elem_cands_;
   bool trusted_;
+  long long next_refinement_;  // node count of the next local search
   std::vector<char> open_;     // per element: not covered
   std::vector<int> excluded_;  // per candidate: how many nodes on the path exclude it
   std::vector<char> usable_;   // per candidate: neither selected nor excluded
@@ -483,7 +484,6 @@ class BranchAndBound {
   std::vector<char> root_open_;
   std::vector<char> root_unselected_;
   std::vector<int> root_chosen_;
-  long long next_refinement_ = kFirstRefinementSteps;
   unsigned refinements_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "vantorel_base_utils/set_cover.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <numeric>
 #include <string>
@@ -10,6 +11,7 @@
 #include "optimization/branch_and_bound.hpp"
 #include "optimization/dense_instance.hpp"
 #include "optimization/greedy.hpp"
+#include "optimization/ilp.hpp"
 #include "optimization/set_cover_internal.hpp"
 
 namespace vantorel_base_utils {
@@ -38,6 +40,52 @@ typename Solver::PropCtx searchContext(const DenseInstance& d) {
   });
   ctx.num_uncovered = d.num_elems;
   return ctx;
+}
+
+// The deadline `seconds` from now; false when there is none (zero, negative, not a number
+// or too far to represent).
+bool deadlineAfter(double seconds, std::chrono::steady_clock::time_point& deadline) {
+  if (!(seconds > 0.0) || seconds > 1e9) {
+    return false;
+  }
+  deadline = std::chrono::steady_clock::now() +
+             std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                 std::chrono::duration<double>(seconds));
+  return true;
+}
+
+// The 0/1 program of an instance: a column for each candidate with elements, in ascending
+// id order, listing its elements' dense indices.
+struct CoveringProgram {
+  std::vector<int> column_ids;
+  std::vector<std::vector<int>> col_rows;
+  int num_rows = 0;
+
+  int numCols() const { return static_cast<int>(column_ids.size()); }
+  std::vector<int> idsOf(const std::vector<int>& columns) const {
+    std::vector<int> ids;
+    for (const int column : columns) {
+      ids.push_back(column_ids[static_cast<std::size_t>(column)]);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+};
+
+template <typename T>
+CoveringProgram coveringProgram(const std::map<int, std::set<T>>& candidates) {
+  const DenseInstance d = detail::denseInstance(candidates);
+  CoveringProgram program;
+  program.num_rows = d.num_elems;
+  for (std::size_t c = 0; c < d.ids.size(); ++c) {
+    const auto first = d.elems.begin() + static_cast<std::ptrdiff_t>(d.elem_begin[c]);
+    const auto last = d.elems.begin() + static_cast<std::ptrdiff_t>(d.elem_begin[c + 1]);
+    if (first != last) {
+      program.column_ids.push_back(d.ids[c]);
+      program.col_rows.emplace_back(first, last);
+    }
+  }
+  return program;
 }
 
 template <typename T>
@@ -108,30 +156,53 @@ std::vector<int> SetCoverSolver<T>::solveByPropagate(const Candidates& candidate
 }
 
 template <typename T>
+SetCoverResult SetCoverSolver<T>::solveByPropagate(const Candidates& candidates,
+                                                   const SetCoverOptions& options) {
+  detail::SearchLimits limits;
+  limits.seek_incumbent = true;
+  limits.has_deadline = deadlineAfter(options.time_limit_seconds, limits.deadline);
+  limits.max_nodes = std::max(0LL, options.node_limit);
+  detail::SearchReport report;
+  SetCoverResult result;
+  result.ids = propagateCover(candidates, limits, report);
+  const int size = static_cast<int>(result.ids.size());
+  result.lower_bound = report.finished ? size : std::min(report.lower_bound, size);
+  result.proven_minimal = result.lower_bound == size;
+  result.nodes = report.nodes;
+  return result;
+}
+
+template <typename T>
 std::vector<int> SetCoverSolver<T>::solveByILP(const Candidates& candidates) {
   if (candidates.empty()) {
     return {};
   }
-  const DenseInstance d = detail::denseInstance(candidates);
-  if (d.num_elems == 0) {
+  const CoveringProgram program = coveringProgram(candidates);
+  if (program.num_rows == 0) {
     return {};
   }
-  std::vector<int> column_ids;
-  std::vector<std::vector<int>> col_rows;
-  for (std::size_t c = 0; c < d.ids.size(); ++c) {
-    const auto first = d.elems.begin() + static_cast<std::ptrdiff_t>(d.elem_begin[c]);
-    const auto last = d.elems.begin() + static_cast<std::ptrdiff_t>(d.elem_begin[c + 1]);
-    if (first != last) {
-      column_ids.push_back(d.ids[c]);
-      col_rows.emplace_back(first, last);
-    }
+  return program.idsOf(solveILP(program.numCols(), program.num_rows, program.col_rows));
+}
+
+template <typename T>
+SetCoverResult SetCoverSolver<T>::solveByILP(const Candidates& candidates,
+                                             const SetCoverOptions& options) {
+  SetCoverResult result;
+  result.proven_minimal = true;
+  if (candidates.empty()) {
+    return result;
   }
-  std::vector<int> ids;
-  for (const int column : solveILP(static_cast<int>(column_ids.size()), d.num_elems, col_rows)) {
-    ids.push_back(column_ids[static_cast<std::size_t>(column)]);
+  const CoveringProgram program = coveringProgram(candidates);
+  if (program.num_rows == 0) {
+    return result;
   }
-  std::sort(ids.begin(), ids.end());
-  return ids;
+  const detail::IlpOutcome outcome =
+      detail::solveILPWithin(program.numCols(), program.num_rows, program.col_rows, options);
+  result.ids = program.idsOf(outcome.chosen);
+  result.lower_bound = outcome.lower_bound;
+  result.proven_minimal = outcome.optimal;
+  result.nodes = outcome.nodes;
+  return result;
 }
 
 template <typename T>
