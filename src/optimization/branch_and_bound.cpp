@@ -43,7 +43,6 @@
 #include <climits>
 #include <cmath>
 #include <cstddef>
-#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <string>
@@ -59,9 +58,14 @@ namespace detail {
 
 namespace {
 
-// The first node refines its multipliers much longer, as every later node starts from them.
-constexpr BoundEffort kRootEffort{400, 1.0, 20};
-constexpr BoundEffort kNodeEffort{25, 0.5, 5};
+// Every node starts from its parent's multipliers, so the first node refines them much
+// longer, the longer the larger the instance (an iteration costs time in proportion to its
+// entries).
+BoundEffort rootEffort(std::size_t entries) {
+  const auto iterations = std::min<std::size_t>(1000, 100 + entries / 50);
+  return {static_cast<int>(iterations), 1.0, 20, 0.01};
+}
+constexpr BoundEffort kNodeEffort{25, 0.5, 5, 0.0};
 constexpr double kRoundingMargin = 1e-6;
 
 std::size_t at(int index) {
@@ -307,7 +311,7 @@ class BranchAndBound {
       frame.multipliers = frames_[at(depth - 1)].multipliers;
     }
     const int target = cutoff() - ctx_.num_selected;
-    const BoundEffort& effort = depth == 0 ? kRootEffort : kNodeEffort;
+    const BoundEffort effort = depth == 0 ? rootEffort(cand_elems_.items.size()) : kNodeEffort;
     if (!bound_->evaluate(open_, usable_, target, effort, frame.multipliers)) {
       return INT_MAX;
     }

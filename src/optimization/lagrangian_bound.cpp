@@ -282,7 +282,8 @@ void LagrangianBound::subgradientAscent(int target, const BoundEffort& effort,
       step /= 2.0;
       stalled = 0;
     }
-    if (best_value_ > goal - 1.0 + kRoundingMargin || iteration == effort.iterations) {
+    if (best_value_ > goal - 1.0 + kRoundingMargin || iteration == effort.iterations ||
+        step < effort.min_step) {
       break;
     }
     double norm = 0.0;

@@ -11,11 +11,13 @@ namespace vantorel_base_utils {
 namespace detail {
 
 // How hard one evaluation tries: at most `iterations` subgradient steps, the first of length
-// `step` (a fraction of the Polyak step), halved after `patience` steps without progress.
+// `step` (a fraction of the Polyak step), halved after `patience` steps without progress,
+// until it falls below `min_step`.
 struct BoundEffort {
   int iterations = 0;
   double step = 0.0;
   int patience = 0;
+  double min_step = 0.0;
 };
 
 // One node's relaxation: choose as few usable candidates as possible so that every open
