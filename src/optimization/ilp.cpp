@@ -292,8 +292,11 @@ IlpOutcome solveILPWithin(int num_cols, int num_rows, const std::vector<std::vec
   }
   outcome.nodes = answer.watch.nodes;
   outcome.relaxation = answer.relaxation_solved ? answer.relaxation : -1.0;
-  const bool stopped = answer.ret == GLP_ETMLIM || answer.ret == GLP_ESTOP ||
-                       (answer.ret == GLP_EFAIL && !answer.relaxation_solved);
+  // The simplex stopped by the time limit leaves no relaxation to branch from.
+  const bool relaxation_timed_out = !answer.relaxation_solved && limits.time_limit_ms > 0;
+  const bool stopped =
+      answer.ret == GLP_ETMLIM || answer.ret == GLP_ESTOP ||
+      (relaxation_timed_out && (answer.ret == GLP_EROOT || answer.ret == GLP_EFAIL));
   if (answer.ret != 0 && !stopped) {
     reportFailure(answer.ret, answer.status);
     return outcome;
