@@ -177,23 +177,22 @@ class WeightedSwapSearch {
   }
 
  private:
+  // Calls f on each entry of x's list that `keep` marks.
   template <typename F>
-  void forEachCand(int e, F f) const {
-    for (std::size_t k = elem_cands_.begin[at(e)]; k < elem_cands_.begin[at(e) + 1]; ++k) {
-      const int c = elem_cands_.items[k];
-      if (usable_[at(c)] != 0) {
-        f(c);
+  static void forEachKept(const Incidence& lists, int x, const std::vector<char>& keep, F f) {
+    for (std::size_t k = lists.begin[at(x)]; k < lists.begin[at(x) + 1]; ++k) {
+      if (keep[at(lists.items[k])] != 0) {
+        f(lists.items[k]);
       }
     }
   }
   template <typename F>
+  void forEachCand(int e, F f) const {
+    forEachKept(elem_cands_, e, usable_, f);
+  }
+  template <typename F>
   void forEachElem(int c, F f) const {
-    for (std::size_t k = cand_elems_.begin[at(c)]; k < cand_elems_.begin[at(c) + 1]; ++k) {
-      const int e = cand_elems_.items[k];
-      if (open_[at(e)] != 0) {
-        f(e);
-      }
-    }
+    forEachKept(cand_elems_, c, open_, f);
   }
 
   std::vector<int> cover() const { return members_; }

@@ -33,6 +33,30 @@ LagrangianBound::LagrangianBound(const Incidence& cand_elems, const Incidence& e
   findDominatedCandidates();
 }
 
+namespace {
+
+std::size_t listLength(const Incidence& lists, int x) {
+  return lists.begin[at(x) + 1] - lists.begin[at(x)];
+}
+
+// For item x of `lists`, counts in `shared[y]` how many entries of x's list also list y in
+// `through` (the transpose of `lists`): the size of the overlap of x's and y's lists. The
+// ys met are appended to `touched`.
+void countOverlaps(const Incidence& lists, const Incidence& through, int x,
+                   std::vector<int>& shared, std::vector<int>& touched) {
+  for (std::size_t k = lists.begin[at(x)]; k < lists.begin[at(x) + 1]; ++k) {
+    const int middle = lists.items[k];
+    for (std::size_t j = through.begin[at(middle)]; j < through.begin[at(middle) + 1]; ++j) {
+      const int y = through.items[j];
+      if (shared[at(y)]++ == 0) {
+        touched.push_back(y);
+      }
+    }
+  }
+}
+
+}  // namespace
+
 // Element a dominates element b when a's candidates are a subset of b's: of two equal sets
 // the smaller index dominates, so no two elements dominate each other. Each element keeps
 // the dominator with the fewest candidates.
@@ -42,19 +66,11 @@ void LagrangianBound::findDominatedElements() {
   std::vector<int> shared(at(num_elems), 0);
   std::vector<int> touched;
   for (int b = 0; b < num_elems; ++b) {
-    const std::size_t degree_b = elem_cands_.begin[at(b) + 1] - elem_cands_.begin[at(b)];
-    for (std::size_t k = elem_cands_.begin[at(b)]; k < elem_cands_.begin[at(b) + 1]; ++k) {
-      const int c = elem_cands_.items[k];
-      for (std::size_t j = cand_elems_.begin[at(c)]; j < cand_elems_.begin[at(c) + 1]; ++j) {
-        const int a = cand_elems_.items[j];
-        if (shared[at(a)]++ == 0) {
-          touched.push_back(a);
-        }
-      }
-    }
+    countOverlaps(elem_cands_, cand_elems_, b, shared, touched);
+    const std::size_t degree_b = listLength(elem_cands_, b);
     std::size_t best_degree = degree_b + 1;
     for (const int a : touched) {
-      const std::size_t degree_a = elem_cands_.begin[at(a) + 1] - elem_cands_.begin[at(a)];
+      const std::size_t degree_a = listLength(elem_cands_, a);
       const bool subset = static_cast<std::size_t>(shared[at(a)]) == degree_a;
       const bool before = degree_a < degree_b || (degree_a == degree_b && a < b);
       if (a != b && subset && before && degree_a < best_degree) {
@@ -75,24 +91,15 @@ void LagrangianBound::findDominatedCandidates() {
   std::vector<int> shared(at(num_cands), 0);
   std::vector<int> touched;
   for (int c = 0; c < num_cands; ++c) {
-    const std::size_t size_c = cand_elems_.begin[at(c) + 1] - cand_elems_.begin[at(c)];
+    const std::size_t size_c = listLength(cand_elems_, c);
     if (size_c == 0) {
       candidate_dominated_[at(c)] = num_cands > 1 ? 1 : 0;
       continue;
     }
-    for (std::size_t j = cand_elems_.begin[at(c)]; j < cand_elems_.begin[at(c) + 1]; ++j) {
-      const int e = cand_elems_.items[j];
-      for (std::size_t k = elem_cands_.begin[at(e)]; k < elem_cands_.begin[at(e) + 1]; ++k) {
-        const int d = elem_cands_.items[k];
-        if (shared[at(d)]++ == 0) {
-          touched.push_back(d);
-        }
-      }
-    }
+    countOverlaps(cand_elems_, elem_cands_, c, shared, touched);
     for (const int d : touched) {
-      const std::size_t size_d = cand_elems_.begin[at(d) + 1] - cand_elems_.begin[at(d)];
       const bool covers_all = static_cast<std::size_t>(shared[at(d)]) == size_c;
-      if (d != c && covers_all && (size_d > size_c || d < c)) {
+      if (d != c && covers_all && (listLength(cand_elems_, d) > size_c || d < c)) {
         candidate_dominated_[at(c)] = 1;
       }
       shared[at(d)] = 0;
