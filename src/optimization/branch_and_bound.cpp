@@ -449,7 +449,7 @@ class BranchAndBound {
       }
     }
     offerCover(improveCover(cand_elems_, elem_cands_, root_open_, root_unselected_, start, steps,
-                            ++refinements_));
+                            ++refinements_, limits_.has_deadline ? &limits_.deadline : nullptr));
   }
 
   // Takes a cover of the root's open elements as the heuristic cover when it makes a smaller

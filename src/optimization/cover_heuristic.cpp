@@ -138,13 +138,17 @@ class WeightedSwapSearch {
     }
   }
 
-  std::vector<int> run(const std::vector<int>& start, long long steps, std::uint64_t seed) {
+  std::vector<int> run(const std::vector<int>& start, long long steps, std::uint64_t seed,
+                       const std::chrono::steady_clock::time_point* deadline) {
     for (const int c : start) {
       add(c);
     }
     std::vector<int> best = cover();
     std::uint64_t random = seed * 0x9E3779B97F4A7C15ULL + 1;  // xorshift needs a non-zero state
     for (long long step = 0; step < steps; ++step) {
+      if (deadline != nullptr && step % 64 == 0 && std::chrono::steady_clock::now() >= *deadline) {
+        break;
+      }
       while (uncovered_.empty() && !members_.empty()) {
         if (members_.size() < best.size()) {
           best = cover();
@@ -305,8 +309,9 @@ class WeightedSwapSearch {
 
 std::vector<int> improveCover(const Incidence& cand_elems, const Incidence& elem_cands,
                               const std::vector<char>& open, const std::vector<char>& usable,
-                              const std::vector<int>& start, long long steps, unsigned seed) {
-  return WeightedSwapSearch(cand_elems, elem_cands, open, usable).run(start, steps, seed);
+                              const std::vector<int>& start, long long steps, unsigned seed,
+                              const std::chrono::steady_clock::time_point* deadline) {
+  return WeightedSwapSearch(cand_elems, elem_cands, open, usable).run(start, steps, seed, deadline);
 }
 
 }  // namespace detail

@@ -2,6 +2,7 @@
 #ifndef OPTIMIZATION__COVER_HEURISTIC_HPP_
 #define OPTIMIZATION__COVER_HEURISTIC_HPP_
 
+#include <chrono>
 #include <vector>
 
 #include "optimization/dense_instance.hpp"
@@ -21,11 +22,13 @@ std::vector<int> lagrangianCover(const Incidence& cand_elems, const Incidence& e
 // Looks for a smaller cover of the `open` elements by `usable` candidates than `start` (a
 // cover of them), by a local search that swaps candidates in and out, guided by element
 // weights that grow while an element stays uncovered. Runs `steps` swaps with random choices
-// drawn from `seed`; the same inputs give the same result. Returns the smallest cover met
-// (`start` when none was smaller).
+// drawn from `seed`, fewer when `deadline` (if not null) passes first; with the same steps
+// the same inputs give the same result. Returns the smallest cover met (`start` when none
+// was smaller).
 std::vector<int> improveCover(const Incidence& cand_elems, const Incidence& elem_cands,
                               const std::vector<char>& open, const std::vector<char>& usable,
-                              const std::vector<int>& start, long long steps, unsigned seed);
+                              const std::vector<int>& start, long long steps, unsigned seed,
+                              const std::chrono::steady_clock::time_point* deadline);
 
 }  // namespace detail
 }  // namespace vantorel_base_utils
