@@ -37,6 +37,10 @@
 //
 // Contexts whose lists disagree (built by hand) keep only the gain bound: one more
 // candidate, and ceil(uncovered / largest gain) more.
+//
+// Limits. A time or node limit ends the search at the next node (or within 64 swaps of the
+// local search); the lower bound then reported is the smallest bound among the subtrees left
+// unexplored, or the best cover's size if that is smaller.
 #include "optimization/branch_and_bound.hpp"
 
 #include <algorithm>
@@ -448,8 +452,12 @@ class BranchAndBound {
         start.push_back(c);
       }
     }
-    offerCover(improveCover(cand_elems_, elem_cands_, root_open_, root_unselected_, start, steps,
-                            ++refinements_, limits_.has_deadline ? &limits_.deadline : nullptr));
+    const std::vector<int> improved =
+        improveCover(cand_elems_, elem_cands_, root_open_, root_unselected_, start, steps,
+                     ++refinements_, limits_.has_deadline ? &limits_.deadline : nullptr);
+    if (!improved.empty()) {
+      offerCover(improved);
+    }
   }
 
   // Takes a cover of the root's open elements as the heuristic cover when it makes a smaller

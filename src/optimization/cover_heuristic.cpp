@@ -143,16 +143,22 @@ class WeightedSwapSearch {
     for (const int c : start) {
       add(c);
     }
-    std::vector<int> best = cover();
+    std::vector<int> best;  // the smallest cover met; empty while none was
+    const auto record = [&] {
+      if (best.empty() || members_.size() < best.size()) {
+        best = members_;
+      }
+    };
+    if (uncovered_.empty()) {
+      record();
+    }
     std::uint64_t random = seed * 0x9E3779B97F4A7C15ULL + 1;  // xorshift needs a non-zero state
     for (long long step = 0; step < steps; ++step) {
       if (deadline != nullptr && step % 64 == 0 && std::chrono::steady_clock::now() >= *deadline) {
         break;
       }
       while (uncovered_.empty() && !members_.empty()) {
-        if (members_.size() < best.size()) {
-          best = cover();
-        }
+        record();
         remove(bestMember(-1));
       }
       if (members_.empty()) {
@@ -174,8 +180,8 @@ class WeightedSwapSearch {
         forEachCand(u, [&](int d) { ++score_[at(d)]; });
       }
     }
-    if (uncovered_.empty() && members_.size() < best.size()) {
-      best = cover();
+    if (uncovered_.empty()) {
+      record();
     }
     return best;
   }
@@ -198,8 +204,6 @@ class WeightedSwapSearch {
   void forEachElem(int c, F f) const {
     forEachKept(cand_elems_, c, open_, f);
   }
-
-  std::vector<int> cover() const { return members_; }
 
   void markUncovered(int e) {
     uncovered_at_[at(e)] = static_cast<int>(uncovered_.size());

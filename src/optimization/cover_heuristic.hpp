@@ -24,7 +24,7 @@ std::vector<int> lagrangianCover(const Incidence& cand_elems, const Incidence& e
 // weights that grow while an element stays uncovered. Runs `steps` swaps with random choices
 // drawn from `seed`, fewer when `deadline` (if not null) passes first; with the same steps
 // the same inputs give the same result. Returns the smallest cover met (`start` when none
-// was smaller).
+// was smaller), or an empty list when none was met (`start` is no cover).
 std::vector<int> improveCover(const Incidence& cand_elems, const Incidence& elem_cands,
                               const std::vector<char>& open, const std::vector<char>& usable,
                               const std::vector<int>& start, long long steps, unsigned seed,
