@@ -8,7 +8,8 @@
 // folder beside the repository.
 //
 // The greedy benchmarks (Google Benchmark) check that the fast greedy returns exactly the
-// literal ids before timing. The exact methods are then timed in a table of their own: every
+// literal ids before timing. The exact methods are then timed in a table of their own
+// (left out by --skip_exact or a --benchmark_filter that does not match "exact"): every
 // attempt is bounded by --exact_time_limit seconds (default 20); the search's cover is
 // checked id for id against the literal search where that finishes and against GLPK's cover
 // size where both finish; finished methods are then timed in interleaved rounds (wall time,
@@ -23,6 +24,7 @@
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <regex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -336,7 +338,9 @@ void exactRow(const ExactCase& c, double limit) {
   std::fflush(stdout);
 }
 
-// Reads and removes --exact_time_limit=S and --skip_exact from the arguments.
+// Reads and removes --exact_time_limit=S and --skip_exact from the arguments. A
+// --benchmark_filter that does not match "exact" skips the exact table too, so that a filter
+// meant for other programs does not start it.
 double exactTimeLimit(int& argc, char** argv, bool& skip) {
   double limit = 20.0;
   int kept = 1;
@@ -344,11 +348,16 @@ double exactTimeLimit(int& argc, char** argv, bool& skip) {
     const std::string arg = argv[i];
     if (arg.rfind("--exact_time_limit=", 0) == 0) {
       limit = std::stod(arg.substr(19));
-    } else if (arg == "--skip_exact") {
-      skip = true;
-    } else {
-      argv[kept++] = argv[i];
+      continue;
     }
+    if (arg == "--skip_exact") {
+      skip = true;
+      continue;
+    }
+    if (arg.rfind("--benchmark_filter=", 0) == 0) {
+      skip = skip || !std::regex_search("exact", std::regex(arg.substr(19)));
+    }
+    argv[kept++] = argv[i];
   }
   argc = kept;
   return limit;
