@@ -385,7 +385,8 @@ TEST(SetCoverLimits, WithoutLimitsTheOverloadsAgreeWithThePlainCalls) {
 }
 
 // The 4-cycles of the 6-cube: a cover needs 60 edges; the LP relaxation gives 48 (each edge
-// lies on 5 of the 240 cycles). Neither method proves 60 within a few nodes or 0.2 s.
+// lies on 5 of the 240 cycles). Neither method proves 60 within a few nodes or 0.2 s. Within
+// 50 nodes both have solved the relaxation; how far 0.2 s gets depends on the machine.
 TEST(SetCoverLimits, AStoppedMethodReturnsACoverAndAValidBound) {
   const IntInstance cycles = set_cover_instances::hypercubeCycles(6);
   vbu::SetCoverOptions few_nodes;
@@ -398,9 +399,11 @@ TEST(SetCoverLimits, AStoppedMethodReturnsACoverAndAValidBound) {
                                               : IntSolver::solveByPropagate(cycles, options);
       const std::string label = ilp ? "ilp" : "propagate";
       EXPECT_FALSE(stopped.proven_minimal) << label;
-      EXPECT_GE(stopped.lower_bound, 48) << label;
       EXPECT_LE(stopped.lower_bound, 60) << label;
-      EXPECT_GT(stopped.nodes, 0) << label;
+      if (options.node_limit > 0) {
+        EXPECT_GE(stopped.lower_bound, 48) << label;
+        EXPECT_GT(stopped.nodes, 0) << label;
+      }
       if (!ilp || !stopped.ids.empty()) {  // GLPK may stop before finding any cover
         EXPECT_TRUE(set_cover_oracle::isSortedCover(cycles, stopped.ids)) << label;
         EXPECT_GE(stopped.ids.size(), 60u) << label;

@@ -26,6 +26,7 @@ file of at most 64 MiB; JSON may nest at most 64 levels.
   --method           greedy (default), propagate (exact branch-and-bound) or ilp (GLPK)
   --prefer-nearby    greedy only: break ties towards the id of the previous pick
   --time-limit S     exact methods: stop after S seconds with the best cover found
+                     (exit status 1 if GLPK found none by then)
   --ignore-costs     read OR-Library costs other than 1 as 1
   --help             print this text
 
@@ -128,6 +129,16 @@ void printBound(const vbu::SetCoverResult& result) {
 }
 
 template <typename T>
+bool instanceIsEmpty(const std::map<int, std::set<T>>& instance) {
+  for (const auto& entry : instance) {
+    if (!entry.second.empty()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+template <typename T>
 int solveAndReport(const std::map<int, std::set<T>>& instance, const Command& command) {
   const auto start = std::chrono::steady_clock::now();
   const vbu::SetCoverResult result = solveInstance(instance, command);
@@ -141,6 +152,10 @@ int solveAndReport(const std::map<int, std::set<T>>& instance, const Command& co
             << " ms\n";
   if (command.method == vbu::SolveMethod::Propagate || command.method == vbu::SolveMethod::ILP) {
     printBound(result);
+  }
+  if (result.ids.empty() && !instanceIsEmpty(instance)) {
+    std::cout << "no cover found within the time limit\n";
+    return 1;
   }
   const auto uncovered = vantorel_tools::uncoveredElements(instance, result.ids);
   if (!uncovered.empty()) {
