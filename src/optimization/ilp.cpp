@@ -249,8 +249,13 @@ std::vector<int> chosenColumns(const MipAnswer& answer) {
   return chosen;
 }
 
+// The bound rounded up to whole columns; GLPK reports -DBL_MAX for a node it has not bounded.
 int roundUpBound(double bound) {
-  return static_cast<int>(std::ceil(bound - 1e-6));
+  if (!(bound > 0.0)) {
+    return 0;
+  }
+  const double columns = std::ceil(bound - 1e-6);
+  return columns < static_cast<double>(INT_MAX) ? static_cast<int>(columns) : INT_MAX;
 }
 
 }  // namespace
