@@ -2,7 +2,9 @@
 // small fuzzed covering programs straight into solveILP. Instances stay small enough
 // (at most 12 candidates over 16 elements) for an exhaustive search to give the true
 // minimum: every result must cover the universe, the exact methods must reach that minimum,
-// and greedy may not depend on the element type.
+// and greedy may not depend on the element type. The exact methods with a fuzzed node
+// limit must return a cover no smaller than their bound, with the bound at most the
+// minimum, and reach the minimum when they claim a proof.
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
@@ -91,8 +93,16 @@ struct Results {
   std::vector<int> nearby;
 };
 
+void checkLimited(const Masks& masks, const vbu::SetCoverResult& result, int minimum) {
+  checkCover(masks, result.ids);
+  const auto size = static_cast<int>(result.ids.size());
+  VANTOREL_FUZZ_CHECK(result.lower_bound <= minimum && minimum <= size);
+  VANTOREL_FUZZ_CHECK(!result.proven_minimal || size == minimum);
+}
+
 template <typename T>
-Results checkMethods(const Masks& masks, const std::map<int, std::set<T>>& candidates, int method) {
+Results checkMethods(const Masks& masks, const std::map<int, std::set<T>>& candidates, int method,
+                     long long node_limit) {
   using Solver = vbu::SetCoverSolver<T>;
   const int minimum = minimumCoverSize(masks);
   const Results results{Solver::solveByGreedy(candidates, false),
@@ -104,6 +114,13 @@ Results checkMethods(const Masks& masks, const std::map<int, std::set<T>>& candi
   }
   VANTOREL_FUZZ_CHECK(static_cast<int>(propagate.size()) == minimum);
   VANTOREL_FUZZ_CHECK(static_cast<int>(ilp.size()) == minimum);
+  vbu::SetCoverOptions limits;
+  limits.node_limit = node_limit;
+  checkLimited(masks, Solver::solveByPropagate(candidates, limits), minimum);
+  const vbu::SetCoverResult limited_ilp = Solver::solveByILP(candidates, limits);
+  if (!limited_ilp.ids.empty() || minimum == 0) {  // GLPK may stop before any cover
+    checkLimited(masks, limited_ilp, minimum);
+  }
   const auto chosen = static_cast<vbu::SolveMethod>(method);
   const std::vector<int>& expected = chosen == vbu::SolveMethod::ILP         ? ilp
                                      : chosen == vbu::SolveMethod::Propagate ? propagate
@@ -119,15 +136,17 @@ void checkSetCover(FuzzedDataProvider& in) {
     masks[in.ConsumeIntegralInRange(0, kMaxId)] |= in.ConsumeIntegral<std::uint16_t>();
   }
   const int method = in.ConsumeIntegralInRange(-1, 3);
-  const Results ints = checkMethods(masks, instanceOf<int>(masks, [](int e) { return e; }), method);
+  const long long node_limit = in.ConsumeIntegralInRange(0, 8);
+  const Results ints =
+      checkMethods(masks, instanceOf<int>(masks, [](int e) { return e; }), method, node_limit);
   // Names that sort in another order than the numbers, so the exact search runs differently.
   const Results strings = checkMethods(
       masks, instanceOf<std::string>(masks, [](int e) { return std::to_string((e * 7) % 16); }),
-      method);
+      method, node_limit);
   const Results longs = checkMethods(
       masks,
       instanceOf<unsigned long>(masks, [](int e) { return ~0UL - static_cast<unsigned long>(e); }),
-      method);
+      method, node_limit);
   VANTOREL_FUZZ_CHECK(ints.greedy == strings.greedy && ints.greedy == longs.greedy);
   VANTOREL_FUZZ_CHECK(ints.nearby == strings.nearby && ints.nearby == longs.nearby);
 }

@@ -5,6 +5,10 @@
 // SetCoverSolver<T> is provided for exactly int, std::string and unsigned long elements.
 // All members are static and keep no state between calls, so calls may run concurrently
 // (also on one shared instance).
+//
+// The exact methods are exponential in the worst case. Their plain calls run to the end;
+// the overloads taking SetCoverOptions stop at a time or node limit and report the best
+// cover found so far with a lower bound.
 #ifndef VANTOREL_BASE_UTILS__SET_COVER_HPP_
 #define VANTOREL_BASE_UTILS__SET_COVER_HPP_
 
@@ -20,6 +24,20 @@ namespace vantorel_base_utils {
 
 // Any value outside the three enumerators selects Greedy.
 enum class SolveMethod : int { Greedy = 0, ILP = 1, Propagate = 2 };
+
+// Limits of an exact method; zero means no limit.
+struct SetCoverOptions {
+  double time_limit_seconds = 0.0;  // wall time from the call
+  long long node_limit = 0;         // branch-and-bound nodes
+};
+
+// What an exact method with limits found.
+struct SetCoverResult {
+  std::vector<int> ids;         // the smallest cover found, ascending; empty only if none was found
+  int lower_bound = 0;          // no cover has fewer candidates
+  bool proven_minimal = false;  // no cover has fewer candidates than ids
+  long long nodes = 0;          // branch-and-bound nodes searched
+};
 
 template <typename T>
 class SetCoverSolver {
@@ -68,10 +86,20 @@ class SetCoverSolver {
   // which is kept when already minimal; otherwise the first minimal cover reached
   // depth-first. Exponential in the worst case, without any limit.
   VANTOREL_BASE_UTILS_PUBLIC static std::vector<int> solveByPropagate(const Candidates& candidates);
+  // The same search within the limits of `options`. When it finishes, ids are those of the
+  // call above and proven_minimal is true; when a limit stops it, ids are the smallest cover
+  // found (the greedy cover at worst), which may still be proven minimal by the bound.
+  VANTOREL_BASE_UTILS_PUBLIC static SetCoverResult solveByPropagate(
+      const Candidates& candidates, const SetCoverOptions& options);
 
   // A cover with the fewest candidates from a 0/1 program solved by GLPK (see solveILP).
   // Empty when GLPK fails.
   VANTOREL_BASE_UTILS_PUBLIC static std::vector<int> solveByILP(const Candidates& candidates);
+  // The same program with GLPK's own time limit, and a node limit; the lower bound comes
+  // from GLPK's search tree. ids are empty when GLPK found no cover in time or failed (a
+  // failure, not a limit, writes the line of solveILP).
+  VANTOREL_BASE_UTILS_PUBLIC static SetCoverResult solveByILP(const Candidates& candidates,
+                                                              const SetCoverOptions& options);
 
   // Selects candidate `cand` (not selected yet) and records what it newly covered.
   VANTOREL_BASE_UTILS_PUBLIC static UndoRec doSelect(PropCtx& ctx, int cand);

@@ -6,13 +6,16 @@
 #include <set>
 #include <vector>
 
+#include "optimization/branch_and_bound.hpp"
+
 namespace vantorel_base_utils {
 namespace detail {
 
-// solveByPropagate that also counts the branch-and-bound nodes it visits.
+// solveByPropagate within `limits`, with what the search reports. The ids are the best cover
+// found (the exact method's result when report.finished).
 template <typename T>
-std::vector<int> solveByPropagateCounted(const std::map<int, std::set<T>>& candidates,
-                                         long long& nodes);
+std::vector<int> solveByPropagateReported(const std::map<int, std::set<T>>& candidates,
+                                          const SearchLimits& limits, SearchReport& report);
 
 }  // namespace detail
 }  // namespace vantorel_base_utils

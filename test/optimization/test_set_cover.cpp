@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "optimization/set_cover_instances.hpp"
+#include "optimization/set_cover_internal.hpp"
 #include "optimization/set_cover_oracle.hpp"
 #include "vantorel_base_utils/set_cover.hpp"
 
@@ -264,6 +266,17 @@ unsigned long denseUnsigned(int e) {
   return static_cast<unsigned long>(e) + 5;
 }
 
+// The exact method with a local search at every node count, so that heuristic covers tighten
+// the cutoff throughout the search.
+template <typename T>
+std::vector<int> propagateRefiningEarly(const std::map<int, std::set<T>>& instance) {
+  vbu::detail::SearchLimits limits;
+  limits.seek_incumbent = true;
+  limits.refine_after_nodes = 1;
+  vbu::detail::SearchReport report;
+  return vbu::detail::solveByPropagateReported(instance, limits, report);
+}
+
 template <typename T>
 void expectSameAsOracles(const std::map<int, std::set<T>>& instance, int sample) {
   using Solver = vbu::SetCoverSolver<T>;
@@ -271,9 +284,9 @@ void expectSameAsOracles(const std::map<int, std::set<T>>& instance, int sample)
     ASSERT_EQ(Solver::solveByGreedy(instance, nearby), set_cover_oracle::greedy(instance, nearby))
         << "instance " << sample << " prefer_nearby " << nearby;
   }
-  ASSERT_EQ(Solver::solveByPropagate(instance),
-            (set_cover_oracle::propagate<typename Solver::PropCtx>(instance)))
-      << "instance " << sample;
+  const Ids literal = set_cover_oracle::propagate<typename Solver::PropCtx>(instance);
+  ASSERT_EQ(Solver::solveByPropagate(instance), literal) << "instance " << sample;
+  ASSERT_EQ(propagateRefiningEarly(instance), literal) << "instance " << sample;
 }
 
 }  // namespace
@@ -345,5 +358,58 @@ TEST(SetCoverSweep, SearchOnHandBuiltContextsMatchesTheLiteralSearch) {
     ASSERT_EQ(best_size, literal_size) << sample;
     ASSERT_EQ(best_sol, literal_sol) << sample;
     expectSameState(ctx, before);
+  }
+}
+
+// ----- Limits -----
+
+TEST(SetCoverLimits, WithoutLimitsTheOverloadsAgreeWithThePlainCalls) {
+  std::mt19937 rng(5);
+  const vbu::SetCoverOptions unlimited;
+  for (int sample = 0; sample < 40; ++sample) {
+    const IntInstance instance = randomInstance(rng, {24, 40, 0.05, 0.25});
+    const vbu::SetCoverResult exact = IntSolver::solveByPropagate(instance, unlimited);
+    EXPECT_EQ(exact.ids, IntSolver::solveByPropagate(instance)) << sample;
+    EXPECT_TRUE(exact.proven_minimal) << sample;
+    EXPECT_EQ(exact.lower_bound, static_cast<int>(exact.ids.size())) << sample;
+    const vbu::SetCoverResult ilp = IntSolver::solveByILP(instance, unlimited);
+    EXPECT_TRUE(set_cover_oracle::isSortedCover(instance, ilp.ids)) << sample;
+    EXPECT_EQ(ilp.ids.size(), exact.ids.size()) << sample;
+    EXPECT_TRUE(ilp.proven_minimal) << sample;
+  }
+  for (const vbu::SetCoverResult& empty :
+       {IntSolver::solveByPropagate({}, unlimited), IntSolver::solveByILP({{1, {}}}, unlimited)}) {
+    EXPECT_TRUE(empty.ids.empty());
+    EXPECT_TRUE(empty.proven_minimal);
+  }
+}
+
+// The 4-cycles of the 6-cube: a cover needs 60 edges; the LP relaxation gives 48 (each edge
+// lies on 5 of the 240 cycles). Neither method proves 60 within a few nodes or 0.2 s. Within
+// a node limit both have solved the relaxation; how far 0.2 s gets depends on the machine.
+TEST(SetCoverLimits, AStoppedMethodReturnsACoverAndAValidBound) {
+  const IntInstance cycles = set_cover_instances::hypercubeCycles(6);
+  vbu::SetCoverOptions one_node;  // GLPK stops before bounding any node of its tree
+  one_node.node_limit = 1;
+  vbu::SetCoverOptions few_nodes;
+  few_nodes.node_limit = 50;
+  vbu::SetCoverOptions short_time;
+  short_time.time_limit_seconds = 0.2;
+  for (const auto& options : {one_node, few_nodes, short_time}) {
+    for (const bool ilp : {false, true}) {
+      const vbu::SetCoverResult stopped = ilp ? IntSolver::solveByILP(cycles, options)
+                                              : IntSolver::solveByPropagate(cycles, options);
+      const std::string label = ilp ? "ilp" : "propagate";
+      EXPECT_FALSE(stopped.proven_minimal) << label;
+      EXPECT_LE(stopped.lower_bound, 60) << label;
+      if (options.node_limit > 0) {
+        EXPECT_GE(stopped.lower_bound, 48) << label;
+        EXPECT_GT(stopped.nodes, 0) << label;
+      }
+      if (!ilp || !stopped.ids.empty()) {  // GLPK may stop before finding any cover
+        EXPECT_TRUE(set_cover_oracle::isSortedCover(cycles, stopped.ids)) << label;
+        EXPECT_GE(stopped.ids.size(), 60u) << label;
+      }
+    }
   }
 }

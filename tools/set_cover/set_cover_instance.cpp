@@ -1,6 +1,14 @@
+// Reading set cover instance files for vantorel_set_cover: the file itself, JSON and
+// OR-Library text.
 #include "set_cover_instance.hpp"
 
-#include <cctype>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -55,7 +63,38 @@ std::map<int, std::set<T>> fromJson(const json& doc) {
   return instance;
 }
 
+// The JSON library converts and prints values recursively, so nesting is bounded before
+// anything is parsed. Brackets inside strings do not count.
+void checkNestingDepth(const std::string& text) {
+  int depth = 0;
+  bool in_string = false;
+  bool escaped = false;
+  for (const char ch : text) {
+    if (in_string) {
+      if (escaped) {
+        escaped = false;
+      } else if (ch == '\\') {
+        escaped = true;
+      } else if (ch == '"') {
+        in_string = false;
+      }
+      continue;
+    }
+    if (ch == '"') {
+      in_string = true;
+    } else if (ch == '[' || ch == '{') {
+      if (++depth > kMaxJsonDepth) {
+        throw std::runtime_error("JSON instance nested deeper than " +
+                                 std::to_string(kMaxJsonDepth) + " levels");
+      }
+    } else if (ch == ']' || ch == '}') {
+      --depth;
+    }
+  }
+}
+
 std::variant<IntInstance, StringInstance> parseJson(const std::string& text) {
+  checkNestingDepth(text);
   const json doc = json::parse(text);
   if (!doc.is_object()) {
     throw std::runtime_error("a JSON instance must be an object from candidate id to elements");
@@ -79,20 +118,41 @@ long readCount(std::istream& in, const char* what, long max) {
   return value;
 }
 
-IntInstance parseOrLibrary(const std::string& text) {
-  std::istringstream in(text);
-  constexpr long kLimit = 10'000'000;
-  const long rows = readCount(in, "row count", kLimit);
-  const long columns = readCount(in, "column count", kLimit);
-  for (long j = 0; j < columns; ++j) {
+// Reads the column costs: all 1, or else refused unless ignored. Returns whether any cost
+// was other than 1.
+bool readCosts(std::istream& in, long columns, const InstanceReadOptions& options) {
+  bool other_than_one = false;
+  for (long j = 1; j <= columns; ++j) {
     double cost = 0.0;
     if (!(in >> cost)) {
       throw std::runtime_error("OR-Library instance: missing column cost");
     }
+    if (cost != 1.0 && !other_than_one && !options.ignore_costs) {
+      std::ostringstream message;
+      message << "OR-Library instance: column " << j << " costs " << cost
+              << "; costs other than 1 are not supported (the tool minimises the number of "
+                 "columns; pass --ignore-costs to solve the instance as if every cost were 1)";
+      throw std::runtime_error(message.str());
+    }
+    other_than_one = other_than_one || cost != 1.0;
   }
+  return other_than_one;
+}
+
+SetCoverInput parseOrLibrary(const std::string& text, const InstanceReadOptions& options) {
+  std::istringstream in(text);
+  constexpr long kLimit = 10'000'000;
+  const long rows = readCount(in, "row count", kLimit);
+  const long columns = readCount(in, "column count", kLimit);
+  SetCoverInput input;
+  input.costs_ignored = readCosts(in, columns, options);
   IntInstance instance;
   for (long row = 1; row <= rows; ++row) {
     const long covering = readCount(in, "number of covering columns", columns);
+    if (covering == 0) {
+      throw std::runtime_error("OR-Library instance: row " + std::to_string(row) +
+                               " is covered by no column, so the instance has no cover");
+    }
     for (long k = 0; k < covering; ++k) {
       const long column = readCount(in, "column index", columns);
       if (column < 1) {
@@ -101,17 +161,78 @@ IntInstance parseOrLibrary(const std::string& text) {
       instance[static_cast<int>(column)].insert(static_cast<int>(row));
     }
   }
-  return instance;
+  input.instance = std::move(instance);
+  return input;
+}
+
+// Closes a file descriptor when the read ends, also by an exception.
+struct DescriptorCloser {
+  int fd;
+  ~DescriptorCloser() { ::close(fd); }
+};
+
+std::runtime_error systemError(const char* what) {
+  return std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
 }  // namespace
 
-std::variant<IntInstance, StringInstance> parseSetCoverInstance(const std::string& text) {
+std::string readInstanceFile(const std::string& path) {
+  // Non-blocking, so that opening a FIFO returns at once and is refused below.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    throw systemError("cannot open file");
+  }
+  const DescriptorCloser closer{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    throw systemError("cannot inspect file");
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw std::runtime_error("not a regular file");
+  }
+  const std::string too_large =
+      "larger than " + std::to_string(kMaxInstanceBytes >> 20) + " MiB, the most this tool reads";
+  if (static_cast<unsigned long long>(status.st_size) > kMaxInstanceBytes) {
+    throw std::runtime_error(too_large);
+  }
+  // The size is checked again while reading, in case the file grows meanwhile.
+  std::string text(static_cast<std::size_t>(status.st_size), '\0');
+  std::size_t used = 0;
+  for (;;) {
+    if (used == text.size()) {
+      if (text.size() > kMaxInstanceBytes) {
+        throw std::runtime_error(too_large);
+      }
+      text.resize(std::max<std::size_t>(text.size() * 2, 4096));
+    }
+    const ssize_t got = ::read(fd, &text[used], text.size() - used);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      throw systemError("cannot read file");
+    }
+    if (got == 0) {
+      break;
+    }
+    used += static_cast<std::size_t>(got);
+  }
+  if (used > kMaxInstanceBytes) {
+    throw std::runtime_error(too_large);
+  }
+  text.resize(used);
+  return text;
+}
+
+SetCoverInput parseSetCoverInstance(const std::string& text, const InstanceReadOptions& options) {
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first != std::string::npos && text[first] == '{') {
-    return parseJson(text);
+    SetCoverInput input;
+    input.instance = parseJson(text);
+    return input;
   }
-  return parseOrLibrary(text);
+  return parseOrLibrary(text, options);
 }
 
 }  // namespace vantorel_tools

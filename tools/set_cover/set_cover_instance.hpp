@@ -1,8 +1,10 @@
 // Set cover instances read from files: a JSON object from candidate id to its elements, or
-// the OR-Library text format (rows, columns, costs, then for each row the columns covering it).
+// the OR-Library text format (rows, columns, column costs, then for each row the number of
+// columns covering it and those columns, 1-based).
 #ifndef VANTOREL_TOOLS__SET_COVER_INSTANCE_HPP_
 #define VANTOREL_TOOLS__SET_COVER_INSTANCE_HPP_
 
+#include <cstddef>
 #include <map>
 #include <set>
 #include <string>
@@ -14,9 +16,32 @@ namespace vantorel_tools {
 using IntInstance = std::map<int, std::set<int>>;
 using StringInstance = std::map<int, std::set<std::string>>;
 
+// Largest instance file read, and deepest nesting of a JSON instance (the object and its
+// arrays take two levels; the rest is left to elements that are themselves JSON values).
+constexpr std::size_t kMaxInstanceBytes = std::size_t{64} << 20;
+constexpr int kMaxJsonDepth = 64;
+
+struct InstanceReadOptions {
+  // Read OR-Library column costs other than 1 as 1 instead of refusing the instance.
+  bool ignore_costs = false;
+};
+
+struct SetCoverInput {
+  std::variant<IntInstance, StringInstance> instance;
+  bool costs_ignored = false;  // the file had costs other than 1, read as 1
+};
+
+// The bytes of the file at `path`, which must be a regular file (a folder, device or FIFO
+// is refused without reading or blocking) of at most kMaxInstanceBytes. Throws
+// std::runtime_error whose message does not repeat the path.
+std::string readInstanceFile(const std::string& path);
+
 // JSON elements that are all integers give an IntInstance, otherwise strings. OR-Library
-// columns become candidates 1..n covering rows 1..m. Throws std::runtime_error on bad input.
-std::variant<IntInstance, StringInstance> parseSetCoverInstance(const std::string& text);
+// columns become candidates 1..n covering rows 1..m. Throws std::runtime_error on bad input,
+// on JSON nested deeper than kMaxJsonDepth, on an OR-Library row that no column covers (the
+// instance has no cover) and on costs other than 1 unless options.ignore_costs.
+SetCoverInput parseSetCoverInstance(const std::string& text,
+                                    const InstanceReadOptions& options = {});
 
 // Elements of the union of all sets that none of the selected candidates covers.
 template <typename T>

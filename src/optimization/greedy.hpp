@@ -1,0 +1,18 @@
+// The greedy set cover over a dense instance.
+#ifndef OPTIMIZATION__GREEDY_HPP_
+#define OPTIMIZATION__GREEDY_HPP_
+
+#include <vector>
+
+#include "optimization/dense_instance.hpp"
+
+namespace vantorel_base_utils {
+namespace detail {
+
+// The ids that solveByGreedy returns for the instance `d` was numbered from, ascending.
+std::vector<int> greedyCover(const DenseInstance& d, bool prefer_nearby);
+
+}  // namespace detail
+}  // namespace vantorel_base_utils
+
+#endif  // OPTIMIZATION__GREEDY_HPP_
