@@ -48,7 +48,9 @@ class SetCoverSolver {
  public:
   using Candidates = std::map<int, std::set<T>>;
 
-  // Search state of the exact method, over dense element and candidate indices.
+  // Search state of the exact method, over dense element and candidate indices. These records
+  // and the search steps below stay public members: callers drive and inspect the literal
+  // search through them (tests and tools hand-build contexts), so their names are API.
   struct ElemRec {
     bool covered = false;
     std::vector<int> cands;  // candidates that cover this element, ascending
