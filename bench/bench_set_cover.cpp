@@ -4,8 +4,7 @@
 //   cyc.d  the edges of the d-dimensional hypercube covering its 4-cycles;
 //   clr.n  the 4-point subsets of n points covering the splits they lie wholly on one side of;
 // and on the unicost OR-Library files scpcyc06 and scpclr10 (the same constructions for d = 6
-// and n = 10, numbered by their authors), read from VANTOREL_ORLIB_DIR or the shared data
-// folder beside the repository.
+// and n = 10, numbered by their authors), read from VANTOREL_ORLIB_DIR or data/orlib.
 //
 // The greedy benchmarks (Google Benchmark) check that the fast greedy returns exactly the
 // literal ids before timing. The exact methods are then timed in a table of their own
@@ -141,7 +140,7 @@ std::string orLibraryDir() {
   }
   const std::string here = __FILE__;  // <repository>/bench/bench_set_cover.cpp
   const std::string repository = here.substr(0, here.rfind("/bench/"));
-  return repository + "/../shared/data/orlib";
+  return repository + "/data/orlib";
 }
 
 struct ExactCase {

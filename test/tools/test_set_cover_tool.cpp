@@ -195,3 +195,18 @@ TEST(SetCoverTool, HelpAndTimeLimitWithTheBoundReached) {
     EXPECT_LE(std::stoi(out.substr(bound_at + 13)), 60) << out;
   }
 }
+
+// The OR-Library files as published (wrapped rows, trailing blanks) load as they are; the
+// weighted one is refused for its costs unless they are to be ignored.
+TEST(SetCoverTool, ReadsTheOrLibraryFiles) {
+  const std::string dir = VANTOREL_ORLIB_DIR;
+  for (const char* name : {"scpcyc06.txt", "scpclr10.txt"}) {
+    const auto [status, out] = runToolOn(dir + "/" + name, "--method greedy");
+    EXPECT_EQ(status, 0) << name << ": " << out;
+    EXPECT_TRUE(contains(out, "cover check: ok")) << name << ": " << out;
+  }
+  EXPECT_EQ(runToolOn(dir + "/scp41.txt", "--method greedy").first, 1);
+  const auto [status, out] = runToolOn(dir + "/scp41.txt", "--method greedy --ignore-costs");
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_TRUE(contains(out, "cover check: ok")) << out;
+}
