@@ -23,7 +23,7 @@ packages=(
   librosidl-typesupport-introspection-c-cpp-dev
   librcutils-dev librcpputils-dev libament-index-cpp-dev
   # libraries
-  nlohmann-json3-dev libyaml-cpp-dev libglpk-dev libopencv-dev libeigen3-dev
+  nlohmann-json3-dev libyaml-cpp-dev libglpk-dev libopencv-dev libeigen3-dev libdeflate-dev
   # tests, benchmarks, sanitizers and fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev clang-format

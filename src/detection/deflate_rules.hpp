@@ -1,0 +1,26 @@
+// The rules zlib's inflate enforces on a deflate stream; internal to the library.
+#ifndef VANTOREL_BASE_UTILS__DETECTION__DEFLATE_RULES_HPP_
+#define VANTOREL_BASE_UTILS__DETECTION__DEFLATE_RULES_HPP_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantorel_base_utils {
+namespace yolo_mask_parser {
+
+// Whether zlib's inflate, with a 32 KiB window, decodes the raw deflate stream at the start
+// of `data` to its final block without an error. On success `consumed` is the stream's
+// length in bytes (its last byte included); the bytes after it are not looked at.
+//
+// No output is produced: the walk decodes the codes and symbols only. It exists because the
+// fast inflater accepts a few streams zlib refuses (litlen symbols 286 and 287, distance
+// symbols 30 and 31, more than 286 or 30 code lengths, incomplete code-length codes, unused
+// codewords of single-codeword codes, code-length repeats past the end), and the masks must
+// be refused exactly where the image library refuses them.
+bool deflateStreamPassesZlibRules(const std::uint8_t* data, std::size_t size,
+                                  std::size_t& consumed);
+
+}  // namespace yolo_mask_parser
+}  // namespace vantorel_base_utils
+
+#endif  // VANTOREL_BASE_UTILS__DETECTION__DEFLATE_RULES_HPP_
