@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <set>
 #include <string>
@@ -114,6 +115,17 @@ VANTOREL_BASE_UTILS_PUBLIC InstancePixelMap buildInstancePixelMap(const ParsedYo
 
 // {"<cls>": {"dirts": [[[x, y], ...], ...]}, ...}
 VANTOREL_BASE_UTILS_PUBLIC nlohmann::json instancePixelMapToJson(const InstancePixelMap& map);
+
+// The same JSON as text, exactly as instancePixelMapToJson(map).dump(indent) writes it, for
+// callers who only save or send it: written straight from the map, many times faster than
+// building the document (the JSON library allocates every pixel as an array of its own).
+// Like dump(), throws the JSON library's type_error for a key that is not valid UTF-8.
+VANTOREL_BASE_UTILS_PUBLIC std::string instancePixelMapToJsonText(const InstancePixelMap& map,
+                                                                  int indent = -1);
+// The same text written to `out` an instance at a time; the stream's state tells the outcome.
+VANTOREL_BASE_UTILS_PUBLIC void writeInstancePixelMapJson(std::ostream& out,
+                                                          const InstancePixelMap& map,
+                                                          int indent = -1);
 
 }  // namespace yolo_mask_parser
 }  // namespace vantorel_base_utils

@@ -23,8 +23,6 @@ namespace yolo_mask_parser {
 
 namespace {
 
-using Pixel = std::array<int, 2>;
-
 // Truncation toward zero, saturated to int. Only used for windows that are clamped to the
 // frame afterwards, where a saturated corner clamps exactly as the true one would.
 int truncateSaturated(float v) {
@@ -211,27 +209,6 @@ InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed, const rclcpp::L
 
 InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed, const rclcpp::Logger& logger) {
   return buildInstancePixelMap(parsed, logger, MaskBudget{});
-}
-
-nlohmann::json instancePixelMapToJson(const InstancePixelMap& map) {
-  using Array = nlohmann::json::array_t;
-  // Built from the JSON library's array type directly: its initializer-list constructor
-  // inspects and copies every element, which dominated the cost for large masks.
-  nlohmann::json document = nlohmann::json::object();
-  for (const auto& [key, instances] : map) {
-    Array dirts;
-    dirts.reserve(instances.size());
-    for (const auto& pixels : instances) {
-      Array instance;
-      instance.reserve(pixels.size());
-      for (const Pixel& pixel : pixels) {
-        instance.emplace_back(Array{nlohmann::json(pixel[0]), nlohmann::json(pixel[1])});
-      }
-      dirts.emplace_back(std::move(instance));
-    }
-    document[key] = nlohmann::json::object({{"dirts", std::move(dirts)}});
-  }
-  return document;
 }
 
 }  // namespace yolo_mask_parser
