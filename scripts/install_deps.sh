@@ -3,7 +3,8 @@
 # Idempotent: returns at once when everything is present.
 #
 # --bench (or VANTOREL_BENCH_PEERS=1) also installs the peer libraries the benchmarks compare
-# against (OpenCV's rgbd module, Open3D). The library and its tests never need them.
+# against (OpenCV's rgbd module, Open3D, the inflaters ISA-L and libspng). The library and its
+# tests never need them.
 set -euo pipefail
 
 with_bench_peers="${VANTOREL_BENCH_PEERS:-0}"
@@ -29,7 +30,7 @@ packages=(
   clang libclang-rt-14-dev libfuzzer-14-dev clang-format
 )
 if [ "$with_bench_peers" = 1 ]; then
-  packages+=(libopencv-contrib-dev libopen3d-dev)
+  packages+=(libopencv-contrib-dev libopen3d-dev libisal-dev libspng-dev)
 fi
 
 missing=()

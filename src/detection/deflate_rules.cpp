@@ -9,12 +9,12 @@ namespace yolo_mask_parser {
 
 namespace {
 
-constexpr int kMaxCodeLength = 15;
-constexpr int kFastBits = 9;  // codewords up to this length are found with one look-up
-constexpr int kLiteralLengthSymbols = 288;
-constexpr int kDistanceSymbols = 32;
-constexpr int kMaxLiteralLengthCodes = 286;  // zlib refuses larger HLIT counts
-constexpr int kMaxDistanceCodes = 30;
+constexpr std::size_t kMaxCodeLength = 15;
+constexpr std::size_t kFastBits = 9;  // codewords up to this length are found with one look-up
+constexpr std::size_t kLiteralLengthSymbols = 288;
+constexpr std::size_t kDistanceSymbols = 32;
+constexpr std::uint32_t kMaxLiteralLengthCodes = 286;  // zlib refuses larger HLIT counts
+constexpr std::uint32_t kMaxDistanceCodes = 30;
 constexpr int kEndOfBlock = 256;
 constexpr int kInvalid = -1;  // a codeword the code does not assign, or input ran out
 
@@ -87,6 +87,7 @@ struct HuffmanCode {
   std::array<std::uint16_t, kMaxCodeLength + 1> count{};      // codewords of each length
   std::array<std::uint16_t, kLiteralLengthSymbols> symbol{};  // by codeword order
   std::array<std::uint16_t, 1 << kFastBits> fast{};  // (symbol << 4) | length; 0: look further
+  bool complete = false;                             // every codeword assigned
 };
 
 enum class CodeKind { kCodeLengths, kLiteralLength, kDistance };
@@ -102,21 +103,21 @@ std::uint32_t reverseBits(std::uint32_t code, int length) {
 // zlib's inflate_table rules: no over-subscribed code; an incomplete one only for the
 // literal/length and distance codes, and then only a single codeword of length 1; an empty
 // distance code is accepted, but decoding any distance with it is an error.
-bool buildCode(const std::uint8_t* lengths, int symbols, CodeKind kind, HuffmanCode& code) {
+bool buildCode(const std::uint8_t* lengths, std::size_t symbols, CodeKind kind, HuffmanCode& code) {
   code = HuffmanCode{};
-  for (int s = 0; s < symbols; ++s) {
+  for (std::size_t s = 0; s < symbols; ++s) {
     ++code.count[lengths[s]];
   }
   code.count[0] = 0;
-  int longest = 0;
-  for (int length = 1; length <= kMaxCodeLength; ++length) {
+  std::size_t longest = 0;
+  for (std::size_t length = 1; length <= kMaxCodeLength; ++length) {
     longest = code.count[length] != 0 ? length : longest;
   }
   if (longest == 0) {
     return kind == CodeKind::kDistance;
   }
   int left = 1;
-  for (int length = 1; length <= kMaxCodeLength; ++length) {
+  for (std::size_t length = 1; length <= kMaxCodeLength; ++length) {
     left = (left << 1) - code.count[length];
     if (left < 0) {
       return false;
@@ -125,24 +126,25 @@ bool buildCode(const std::uint8_t* lengths, int symbols, CodeKind kind, HuffmanC
   if (left > 0 && (kind == CodeKind::kCodeLengths || longest != 1)) {
     return false;
   }
+  code.complete = left == 0;
   std::array<std::uint16_t, kMaxCodeLength + 2> offset{};
-  for (int length = 1; length <= kMaxCodeLength; ++length) {
+  for (std::size_t length = 1; length <= kMaxCodeLength; ++length) {
     offset[length + 1] = static_cast<std::uint16_t>(offset[length] + code.count[length]);
   }
   std::array<std::uint32_t, kMaxCodeLength + 1> next_code{};
   std::uint32_t value = 0;
-  for (int length = 1; length <= kMaxCodeLength; ++length) {  // canonical first codewords
+  for (std::size_t length = 1; length <= kMaxCodeLength; ++length) {  // canonical first codes
     next_code[length] = value;
     value = (value + code.count[length]) << 1;
   }
-  for (int s = 0; s < symbols; ++s) {
-    const int length = lengths[s];
+  for (std::size_t s = 0; s < symbols; ++s) {
+    const std::size_t length = lengths[s];
     if (length == 0) {
       continue;
     }
     code.symbol[offset[length]++] = static_cast<std::uint16_t>(s);
     if (length <= kFastBits) {
-      const std::uint32_t reversed = reverseBits(next_code[length], length);
+      const std::uint32_t reversed = reverseBits(next_code[length], static_cast<int>(length));
       for (std::uint32_t i = reversed; i < (1U << kFastBits); i += 1U << length) {
         code.fast[i] = static_cast<std::uint16_t>((s << 4) | length);
       }
@@ -165,11 +167,12 @@ int decodeSymbol(BitReader& bits, const HuffmanCode& code) {
   int codeword = 0;
   int first = 0;
   int index = 0;
-  for (int length = 1; length <= kMaxCodeLength && length <= bits.available(); ++length) {
+  for (std::size_t length = 1;
+       length <= kMaxCodeLength && length <= static_cast<std::size_t>(bits.available()); ++length) {
     codeword |= static_cast<int>((bits.peek() >> (length - 1)) & 1U);
     const int count = code.count[length];
     if (codeword - first < count) {
-      bits.drop(length);
+      bits.drop(static_cast<int>(length));
       return code.symbol[static_cast<std::size_t>(index + codeword - first)];
     }
     index += count;
@@ -209,8 +212,8 @@ bool walkCompressedData(BitReader& bits, const HuffmanCode& literals, const Huff
     if (symbol == kEndOfBlock) {
       return true;
     }
-    const int length_slot = symbol - kEndOfBlock - 1;
-    if (length_slot >= static_cast<int>(kLengthBase.size())) {
+    const auto length_slot = static_cast<std::size_t>(symbol - kEndOfBlock - 1);
+    if (length_slot >= kLengthBase.size()) {
       return false;  // symbols 286 and 287
     }
     std::uint32_t extra = 0;
@@ -218,8 +221,9 @@ bool walkCompressedData(BitReader& bits, const HuffmanCode& literals, const Huff
       return false;
     }
     const std::uint32_t length = kLengthBase[length_slot] + extra;
-    const int distance_slot = decodeSymbol(bits, distances);
-    if (distance_slot == kInvalid || distance_slot >= static_cast<int>(kDistanceBase.size()) ||
+    const int distance_symbol = decodeSymbol(bits, distances);
+    const auto distance_slot = static_cast<std::size_t>(distance_symbol);
+    if (distance_symbol == kInvalid || distance_slot >= kDistanceBase.size() ||
         !bits.read(kDistanceExtra[distance_slot], extra)) {
       return false;
     }
@@ -233,7 +237,7 @@ bool walkCompressedData(BitReader& bits, const HuffmanCode& literals, const Huff
 const HuffmanCode& fixedLiteralCode() {
   static const HuffmanCode code = [] {
     std::array<std::uint8_t, kLiteralLengthSymbols> lengths{};
-    for (int s = 0; s < kLiteralLengthSymbols; ++s) {
+    for (std::size_t s = 0; s < lengths.size(); ++s) {
       lengths[s] = s < 144 ? 8 : (s < 256 ? 9 : (s < 280 ? 7 : 8));
     }
     HuffmanCode built;
@@ -320,16 +324,14 @@ bool readDynamicCodes(BitReader& bits, HuffmanCode& literals, HuffmanCode& dista
   if (lengths[kEndOfBlock] == 0) {
     return false;
   }
-  return buildCode(lengths.data(), static_cast<int>(literal_count), CodeKind::kLiteralLength,
-                   literals) &&
-         buildCode(lengths.data() + literal_count, static_cast<int>(distance_count),
-                   CodeKind::kDistance, distances);
+  return buildCode(lengths.data(), literal_count, CodeKind::kLiteralLength, literals) &&
+         buildCode(lengths.data() + literal_count, distance_count, CodeKind::kDistance, distances);
 }
 
 }  // namespace
 
-bool deflateStreamPassesZlibRules(const std::uint8_t* data, std::size_t size,
-                                  std::size_t& consumed) {
+bool deflateStreamPassesZlibRules(const std::uint8_t* data, std::size_t size, std::size_t& consumed,
+                                  FinalBlock final_block_data) {
   BitReader bits(data, size);
   std::uint64_t produced = 0;
   HuffmanCode literals;
@@ -349,8 +351,17 @@ bool deflateStreamPassesZlibRules(const std::uint8_t* data, std::size_t size,
         block_ok = walkCompressedData(bits, fixedLiteralCode(), fixedDistanceCode(), produced);
         break;
       case 2:
-        block_ok = readDynamicCodes(bits, literals, distances) &&
-                   walkCompressedData(bits, literals, distances, produced);
+        if (!readDynamicCodes(bits, literals, distances)) {
+          return false;
+        }
+        // With complete codes over at most 286 and 30 symbols every codeword is a symbol
+        // zlib accepts; only the distances remain, which the inflater checked as zlib does.
+        if (final_block && final_block_data == FinalBlock::kInflatedAlready && literals.complete &&
+            distances.complete) {
+          consumed = 0;
+          return true;
+        }
+        block_ok = walkCompressedData(bits, literals, distances, produced);
         break;
       default:
         return false;  // "invalid block type"

@@ -121,23 +121,25 @@ bool inflateExactly(const std::uint8_t* stream, std::size_t size, std::uint8_t* 
   if (result != LIBDEFLATE_SUCCESS || read != size || written != expected) {
     return false;
   }
+  // The inflater read exactly `size` bytes, so the deflate data ends 4 bytes before them.
   std::size_t deflate_length = 0;
-  return deflateStreamPassesZlibRules(stream + 2, size - 2, deflate_length) &&
-         deflate_length == size - 6;
+  return deflateStreamPassesZlibRules(stream + 2, size - 6, deflate_length,
+                                      FinalBlock::kInflatedAlready);
 }
 
 // Unfiltering with one byte per pixel (every depth here), the row above being `above`.
 void subRow(const std::uint8_t* raw, std::uint8_t* out, std::size_t n) {
+  constexpr std::size_t kStep = 32;
   std::uint8_t left = 0;
   std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {  // mask rows are mostly runs that repeat the byte on their left
-    std::uint64_t word;
-    std::memcpy(&word, raw + i, sizeof(word));
-    if (word == 0) {
-      std::memset(out + i, left, 8);
+  for (; i + kStep <= n; i += kStep) {  // mask rows are mostly runs repeating their left byte
+    std::uint64_t words[kStep / 8];
+    std::memcpy(words, raw + i, kStep);
+    if ((words[0] | words[1] | words[2] | words[3]) == 0) {
+      std::memset(out + i, left, kStep);
       continue;
     }
-    for (std::size_t k = i; k < i + 8; ++k) {
+    for (std::size_t k = i; k < i + kStep; ++k) {
       left = static_cast<std::uint8_t>(left + raw[k]);
       out[k] = left;
     }
@@ -207,10 +209,9 @@ bool unfilterRow(std::uint8_t filter, const std::uint8_t* raw, const std::uint8_
 void widenRow(const std::uint8_t* packed, int bit_depth, std::uint8_t* out, std::size_t width) {
   const unsigned mask = (1U << bit_depth) - 1;
   const unsigned scale = 255U / mask;
-  const int per_byte = 8 / bit_depth;
+  const auto per_byte = static_cast<std::size_t>(8 / bit_depth);
   for (std::size_t x = 0; x < width; ++x) {
-    const int shift =
-        8 - bit_depth * (1 + static_cast<int>(x % static_cast<std::size_t>(per_byte)));
+    const int shift = 8 - bit_depth * (1 + static_cast<int>(x % per_byte));
     out[x] = static_cast<std::uint8_t>(((packed[x / per_byte] >> shift) & mask) * scale);
   }
 }
@@ -225,8 +226,9 @@ std::optional<cv::Mat> unfilterImage(const Header& header, const std::uint8_t* f
   const std::uint8_t* above = zeros.data();
   for (int r = 0; r < image.rows; ++r) {
     const std::uint8_t* raw = filtered + static_cast<std::size_t>(r) * (row_bytes + 1);
-    std::uint8_t* row =
-        header.bit_depth == 8 ? image.ptr<std::uint8_t>(r) : packed.data() + (r % 2) * row_bytes;
+    std::uint8_t* row = header.bit_depth == 8
+                            ? image.ptr<std::uint8_t>(r)
+                            : packed.data() + static_cast<std::size_t>(r % 2) * row_bytes;
     if (!unfilterRow(raw[0], raw + 1, above, row, row_bytes)) {
       return std::nullopt;
     }
