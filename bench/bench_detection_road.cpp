@@ -74,19 +74,17 @@ cv::Mat makeDepth() {
   return depth;
 }
 
+Eigen::Matrix4d rigid(double angle, const Eigen::Vector3d& axis, const Eigen::Vector3d& shift) {
+  return (Eigen::Translation3d(shift) * Eigen::AngleAxisd(angle, axis.normalized())).matrix();
+}
+
+// A camera looking down and ahead from the arm, and the arm's base somewhere in the map.
 Eigen::Matrix4d cameraToArmBase() {
-  Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
-  m.topLeftCorner<3, 3>() =
-      Eigen::AngleAxisd(-2.3, Eigen::Vector3d(1.0, 0.2, -0.1).normalized()).toRotationMatrix();
-  m.col(3) << 0.12, -0.05, 0.61, 1.0;
-  return m;
+  return rigid(-2.2, Eigen::Vector3d(1.0, 0.1, 0.05), Eigen::Vector3d(0.1, 0.02, 0.7));
 }
 
 Eigen::Matrix4d armBaseToMap() {
-  Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
-  m.topLeftCorner<3, 3>() = Eigen::AngleAxisd(0.8, Eigen::Vector3d::UnitZ()).toRotationMatrix();
-  m.col(3) << 12.5, -3.25, 0.0, 1.0;
-  return m;
+  return rigid(1.1, Eigen::Vector3d::UnitZ(), Eigen::Vector3d(-4.0, 7.5, 0.0));
 }
 
 const cv::Mat& depthImage() {

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <limits>
 #include <vector>
 
 #include "detection/deflate_rules.hpp"
@@ -127,7 +127,9 @@ bool inflateExactly(const std::uint8_t* stream, std::size_t size, std::uint8_t* 
                                       FinalBlock::kInflatedAlready);
 }
 
-// Unfiltering with one byte per pixel (every depth here), the row above being `above`.
+// Unfiltering with one byte per pixel (every depth here), the row above being `above`. `out`
+// may start before `raw` in the same buffer: each byte is read before anything at or past it
+// is written.
 void subRow(const std::uint8_t* raw, std::uint8_t* out, std::size_t n) {
   constexpr std::size_t kStep = 32;
   std::uint8_t left = 0;
@@ -185,7 +187,7 @@ bool unfilterRow(std::uint8_t filter, const std::uint8_t* raw, const std::uint8_
                  std::uint8_t* out, std::size_t n) {
   switch (filter) {
     case kNone:
-      std::memcpy(out, raw, n);
+      std::memmove(out, raw, n);  // rows of 8 bits are unfiltered in place
       return true;
     case kSub:
       subRow(raw, out, n);
@@ -216,25 +218,53 @@ void widenRow(const std::uint8_t* packed, int bit_depth, std::uint8_t* out, std:
   }
 }
 
-std::optional<cv::Mat> unfilterImage(const Header& header, const std::uint8_t* filtered) {
+// Rows of 8 bits: the image data is inflated into the image's own storage and unfiltered
+// there, each row moving one byte (its filter type) further left than the row before.
+std::optional<cv::Mat> decode8BitInPlace(const Header& header, const std::uint8_t* stream,
+                                         std::size_t stream_size) {
+  const std::size_t width = header.width;
+  const std::size_t filtered_size = (width + 1) * header.height;
+  if (filtered_size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    return std::nullopt;
+  }
+  cv::Mat storage(1, static_cast<int>(filtered_size), CV_8UC1);
+  std::uint8_t* base = storage.data;
+  if (!inflateExactly(stream, stream_size, base, filtered_size)) {
+    return std::nullopt;
+  }
+  const std::vector<std::uint8_t> zeros(width, 0);
+  const std::uint8_t* above = zeros.data();
+  for (std::size_t r = 0; r < header.height; ++r) {
+    const std::uint8_t* raw = base + r * (width + 1);
+    std::uint8_t* row = base + r * width;
+    if (!unfilterRow(raw[0], raw + 1, above, row, width)) {
+      return std::nullopt;
+    }
+    above = row;
+  }
+  return cv::Mat(storage, cv::Rect(0, 0, static_cast<int>(width * header.height), 1))
+      .reshape(1, static_cast<int>(header.height));
+}
+
+std::optional<cv::Mat> decodePacked(const Header& header, const std::uint8_t* stream,
+                                    std::size_t stream_size) {
   const std::size_t width = header.width;
   const std::size_t row_bytes = (width * static_cast<std::size_t>(header.bit_depth) + 7) / 8;
+  std::vector<std::uint8_t> filtered((row_bytes + 1) * header.height);
+  if (!inflateExactly(stream, stream_size, filtered.data(), filtered.size())) {
+    return std::nullopt;
+  }
   cv::Mat image(static_cast<int>(header.height), static_cast<int>(header.width), CV_8UC1);
-  // Rows in PNG's packing; for 8 bits they are the image's own rows.
-  std::vector<std::uint8_t> packed(header.bit_depth == 8 ? row_bytes : 2 * row_bytes);
-  std::vector<std::uint8_t> zeros(row_bytes, 0);
+  std::vector<std::uint8_t> packed(2 * row_bytes);  // this row and the one above
+  const std::vector<std::uint8_t> zeros(row_bytes, 0);
   const std::uint8_t* above = zeros.data();
   for (int r = 0; r < image.rows; ++r) {
-    const std::uint8_t* raw = filtered + static_cast<std::size_t>(r) * (row_bytes + 1);
-    std::uint8_t* row = header.bit_depth == 8
-                            ? image.ptr<std::uint8_t>(r)
-                            : packed.data() + static_cast<std::size_t>(r % 2) * row_bytes;
+    const std::uint8_t* raw = filtered.data() + static_cast<std::size_t>(r) * (row_bytes + 1);
+    std::uint8_t* row = packed.data() + static_cast<std::size_t>(r % 2) * row_bytes;
     if (!unfilterRow(raw[0], raw + 1, above, row, row_bytes)) {
       return std::nullopt;
     }
-    if (header.bit_depth != 8) {
-      widenRow(row, header.bit_depth, image.ptr<std::uint8_t>(r), width);
-    }
+    widenRow(row, header.bit_depth, image.ptr<std::uint8_t>(r), width);
     above = row;
   }
   return image;
@@ -273,14 +303,10 @@ std::optional<cv::Mat> decodeGrayPng(const std::uint8_t* data, std::size_t size)
     stream = joined.data();
     stream_size = joined.size();
   }
-  const std::size_t row_bytes =
-      (std::size_t{header->width} * static_cast<std::size_t>(header->bit_depth) + 7) / 8;
-  const std::size_t filtered_size = (row_bytes + 1) * header->height;
-  const std::unique_ptr<std::uint8_t[]> filtered(new std::uint8_t[filtered_size]);
-  if (!inflateExactly(stream, stream_size, filtered.get(), filtered_size)) {
-    return std::nullopt;
+  if (header->bit_depth != 8) {
+    return decodePacked(*header, stream, stream_size);
   }
-  return unfilterImage(*header, filtered.get());
+  return decode8BitInPlace(*header, stream, stream_size);
 }
 
 }  // namespace yolo_mask_parser
