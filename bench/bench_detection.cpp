@@ -2,6 +2,7 @@
 // with their own instance mask) through each step of the detection road, and the whole road.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -11,104 +12,27 @@
 #include <opencv2/imgcodecs.hpp>
 #include <rclcpp/logger.hpp>
 
+#include <libdeflate.h>
+#include <zlib.h>
+#ifdef VANTOREL_BENCH_WITH_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
+#ifdef VANTOREL_BENCH_WITH_SPNG
+#include <spng.h>
+#endif
+
 #include "detection/mask_codec.hpp"
 #include "detection/mask_scan.hpp"
+#include "detection/png_gray_decode.hpp"
+#include "detection_frame.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
+using vantorel_bench::Box;
+using vantorel_bench::frame;
+using vantorel_bench::kClasses;
 
 namespace {
-
-constexpr int kWidth = 1280;
-constexpr int kHeight = 720;
-constexpr int kClasses = 4;
-constexpr int kPerClass = 3;
-
-struct Box {
-  int cls;
-  cv::Rect rect;
-};
-
-// An ellipse filling most of the box: masks with curved edges, like a detector's.
-void fillEllipse(cv::Mat& mask, const cv::Rect& box) {
-  const double cx = box.x + box.width / 2.0;
-  const double cy = box.y + box.height / 2.0;
-  const double rx = box.width * 0.45;
-  const double ry = box.height * 0.45;
-  for (int r = box.y; r < box.y + box.height; ++r) {
-    for (int c = box.x; c < box.x + box.width; ++c) {
-      const double dx = (c - cx) / rx;
-      const double dy = (r - cy) / ry;
-      if (dx * dx + dy * dy <= 1.0) {
-        mask.at<std::uint8_t>(r, c) = 255;
-      }
-    }
-  }
-}
-
-struct Frame {
-  std::vector<Box> boxes;
-  std::vector<cv::Mat> class_masks;
-  std::string json_text;
-  ymp::ParsedYolo parsed;
-  std::vector<std::string> mask_texts;          // 4 class masks, then 4 instance masks
-  std::vector<std::vector<std::uint8_t>> pngs;  // the same, as PNG bytes
-  std::vector<cv::Mat> windows;                 // every detection's mask window
-  ymp::InstancePixelMap map;
-};
-
-Frame makeFrame() {
-  Frame frame;
-  for (int k = 0; k < kClasses; ++k) {
-    frame.class_masks.push_back(cv::Mat::zeros(kHeight, kWidth, CV_8UC1));
-  }
-  nlohmann::json boxes = nlohmann::json::array();
-  nlohmann::json confs = nlohmann::json::array();
-  nlohmann::json classes = nlohmann::json::array();
-  nlohmann::json instances = nlohmann::json::array();
-  for (int i = 0; i < kClasses * kPerClass; ++i) {
-    const int cls = i % kClasses;
-    const cv::Rect rect(40 + (i % 6) * 205, 60 + (i / 6) * 330, 180 + 3 * i, 150 + 5 * i);
-    frame.boxes.push_back({cls, rect});
-    fillEllipse(frame.class_masks[static_cast<std::size_t>(cls)], rect);
-    boxes.push_back(
-        {rect.x + 0.4, rect.y + 0.7, rect.x + rect.width + 0.2, rect.y + rect.height + 0.9});
-    confs.push_back(0.5 + 0.03 * i);
-    classes.push_back(cls);
-  }
-  nlohmann::json class_texts = nlohmann::json::object();
-  for (int k = 0; k < kClasses; ++k) {
-    const std::string text = ymp::encodeMaskBase64(frame.class_masks[static_cast<std::size_t>(k)]);
-    class_texts[std::to_string(k)] = text;
-    frame.mask_texts.push_back(text);
-  }
-  for (int i = 0; i < kClasses; ++i) {  // the first detection of each class
-    const Box& box = frame.boxes[static_cast<std::size_t>(i)];
-    const cv::Mat roi = frame.class_masks[static_cast<std::size_t>(box.cls)](box.rect).clone();
-    const std::string text = ymp::encodeMaskBase64(roi);
-    instances.push_back(
-        {{"input_index", i}, {"mask_base64", text}, {"width", roi.cols}, {"height", roi.rows}});
-    frame.mask_texts.push_back(text);
-  }
-  frame.json_text = nlohmann::json{{"bbox_xyxy_list", boxes},     {"conf_list", confs},
-                                   {"cls_list", classes},         {"masks_base64", class_texts},
-                                   {"instance_masks", instances}, {"success", true}}
-                        .dump();
-  frame.parsed = ymp::parseYoloResult(frame.json_text, rclcpp::get_logger("bench"));
-  for (const auto& text : frame.mask_texts) {
-    frame.pngs.push_back(ymp::decodeBase64(text));
-  }
-  for (const auto& set : ymp::buildInstancePixelSets(frame.parsed, rclcpp::get_logger("bench"))) {
-    frame.windows.push_back(set.roi_mask);
-  }
-  frame.map = ymp::buildInstancePixelMap(frame.parsed, rclcpp::get_logger("bench"));
-  return frame;
-}
-
-const Frame& frame() {
-  static const Frame instance = makeFrame();
-  return instance;
-}
 
 void perFrame(benchmark::State& state) {
   state.counters["frames/s"] =
@@ -136,6 +60,139 @@ void BM_PngDecode(benchmark::State& state) {
   for (auto _ : state) {
     for (const auto& png : frame().pngs) {
       benchmark::DoNotOptimize(cv::imdecode(png, cv::IMREAD_GRAYSCALE));
+    }
+  }
+  perFrame(state);
+}
+
+// The library's grayscale PNG path: chunk checks, libdeflate, the zlib-rules walk, unfiltering.
+void BM_PngDecodeFast(benchmark::State& state) {
+  for (auto _ : state) {
+    for (const auto& png : frame().pngs) {
+      benchmark::DoNotOptimize(ymp::decodeGrayPng(png.data(), png.size()));
+    }
+  }
+  perFrame(state);
+}
+
+// The inflaters side by side on the same image data: the zlib streams of the 4 class masks
+// (IDAT contents), inflated into a buffer of the exact size, one call each.
+struct ZlibStream {
+  std::vector<std::uint8_t> compressed;
+  std::size_t inflated_size = 0;
+};
+
+std::vector<ZlibStream> classMaskStreams() {
+  std::vector<ZlibStream> streams;
+  for (std::size_t m = 0; m < kClasses; ++m) {
+    const std::vector<std::uint8_t>& png = frame().pngs[m];
+    ZlibStream stream;
+    for (std::size_t pos = 8; pos + 12 <= png.size();) {
+      const std::size_t length = (std::size_t{png[pos]} << 24) | (std::size_t{png[pos + 1]} << 16) |
+                                 (std::size_t{png[pos + 2]} << 8) | png[pos + 3];
+      if (std::equal(png.begin() + static_cast<long>(pos + 4),
+                     png.begin() + static_cast<long>(pos + 8), "IDAT")) {
+        stream.compressed.insert(stream.compressed.end(), png.begin() + static_cast<long>(pos + 8),
+                                 png.begin() + static_cast<long>(pos + 8 + length));
+      }
+      pos += length + 12;
+    }
+    stream.inflated_size =
+        static_cast<std::size_t>(vantorel_bench::kHeight) * (vantorel_bench::kWidth + 1);
+    streams.push_back(std::move(stream));
+  }
+  return streams;
+}
+
+template <typename Inflate>
+void inflateEach(benchmark::State& state, Inflate inflate) {
+  const std::vector<ZlibStream> streams = classMaskStreams();
+  std::vector<std::uint8_t> out(streams.front().inflated_size);
+  for (const ZlibStream& stream : streams) {  // every inflater must give the whole image data
+    if (!inflate(stream, out)) {
+      state.SkipWithError("inflate failed");
+      return;
+    }
+  }
+  for (auto _ : state) {
+    for (const ZlibStream& stream : streams) {
+      benchmark::DoNotOptimize(inflate(stream, out));
+    }
+  }
+  perFrame(state);
+}
+
+void BM_InflateZlib(benchmark::State& state) {
+  inflateEach(state, [](const ZlibStream& stream, std::vector<std::uint8_t>& out) {
+    uLongf size = out.size();
+    return uncompress(out.data(), &size, stream.compressed.data(), stream.compressed.size()) ==
+               Z_OK &&
+           size == stream.inflated_size;
+  });
+}
+
+void BM_InflateLibdeflate(benchmark::State& state) {
+  inflateEach(state, [](const ZlibStream& stream, std::vector<std::uint8_t>& out) {
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+    std::size_t size = 0;
+    const bool ok =
+        libdeflate_zlib_decompress(decompressor, stream.compressed.data(), stream.compressed.size(),
+                                   out.data(), out.size(), &size) == LIBDEFLATE_SUCCESS;
+    libdeflate_free_decompressor(decompressor);
+    return ok && size == stream.inflated_size;
+  });
+}
+
+#ifdef VANTOREL_BENCH_WITH_ISAL
+void BM_InflateIsal(benchmark::State& state) {
+  inflateEach(state, [](const ZlibStream& stream, std::vector<std::uint8_t>& out) {
+    inflate_state inflater;
+    isal_inflate_init(&inflater);
+    inflater.crc_flag = ISAL_ZLIB;
+    inflater.next_in = const_cast<std::uint8_t*>(stream.compressed.data());
+    inflater.avail_in = static_cast<std::uint32_t>(stream.compressed.size());
+    inflater.next_out = out.data();
+    inflater.avail_out = static_cast<std::uint32_t>(out.size());
+    return isal_inflate(&inflater) == ISAL_DECOMP_OK && inflater.block_state == ISAL_BLOCK_FINISH &&
+           inflater.total_out == stream.inflated_size;
+  });
+}
+BENCHMARK(BM_InflateIsal)->Unit(benchmark::kMicrosecond);
+#endif
+
+#ifdef VANTOREL_BENCH_WITH_SPNG
+// A whole PNG decoder (its inflate is zlib's), for the 4 class masks.
+void BM_PngDecodeSpng(benchmark::State& state) {
+  for (auto _ : state) {
+    for (std::size_t m = 0; m < kClasses; ++m) {
+      const std::vector<std::uint8_t>& png = frame().pngs[m];
+      spng_ctx* context = spng_ctx_new(0);
+      spng_set_png_buffer(context, png.data(), png.size());
+      std::size_t size = 0;
+      spng_decoded_image_size(context, SPNG_FMT_G8, &size);
+      std::vector<std::uint8_t> image(size);
+      benchmark::DoNotOptimize(spng_decode_image(context, image.data(), size, SPNG_FMT_G8, 0));
+      spng_ctx_free(context);
+    }
+  }
+  perFrame(state);
+}
+BENCHMARK(BM_PngDecodeSpng)->Unit(benchmark::kMicrosecond);
+#endif
+
+void BM_PngDecodeClassMasksImdecode(benchmark::State& state) {
+  for (auto _ : state) {
+    for (std::size_t m = 0; m < kClasses; ++m) {
+      benchmark::DoNotOptimize(cv::imdecode(frame().pngs[m], cv::IMREAD_GRAYSCALE));
+    }
+  }
+  perFrame(state);
+}
+
+void BM_PngDecodeClassMasksFast(benchmark::State& state) {
+  for (auto _ : state) {
+    for (std::size_t m = 0; m < kClasses; ++m) {
+      benchmark::DoNotOptimize(ymp::decodeGrayPng(frame().pngs[m].data(), frame().pngs[m].size()));
     }
   }
   perFrame(state);
@@ -205,6 +262,20 @@ void BM_MapToJson(benchmark::State& state) {
   perFrame(state);
 }
 
+void BM_MapToJsonText(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ymp::instancePixelMapToJsonText(frame().map));
+  }
+  perFrame(state);
+}
+
+void BM_MapToJsonDump(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ymp::instancePixelMapToJson(frame().map).dump());
+  }
+  perFrame(state);
+}
+
 void BM_BuildPixelMap(benchmark::State& state) {
   const auto logger = rclcpp::get_logger("bench");
   for (auto _ : state) {
@@ -240,11 +311,18 @@ void BM_WholeRoadWithJson(benchmark::State& state) {
 BENCHMARK(BM_Parse)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Base64Decode)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PngDecode)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PngDecodeFast)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PngDecodeClassMasksImdecode)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PngDecodeClassMasksFast)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_InflateZlib)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_InflateLibdeflate)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WindowCopy)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PixelScan)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PixelScanBytewise)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RoiPngEncode)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MapToJson)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MapToJsonDump)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MapToJsonText)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildPixelMap)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WholeRoad)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WholeRoadWithJson)->Unit(benchmark::kMicrosecond);

@@ -127,6 +127,128 @@ def codec_seeds():
     write(t, "truncated.png", gray[:30])
 
 
+def filtered_rows(width, height, depth, values, filters):
+    """Gray samples packed at `depth` bits, each row behind its filter type byte."""
+    packed = []
+    for r in range(height):
+        row, bits, acc = bytearray(), 0, 0
+        for c in range(width):
+            acc, bits = (acc << depth) | values[r * width + c], bits + depth
+            if bits == 8:
+                row.append(acc)
+                acc, bits = 0, 0
+        if bits:
+            row.append(acc << (8 - bits))
+        packed.append(bytes(row))
+    raw, above = bytearray(), bytes(len(packed[0]))
+    for r, row in enumerate(packed):
+        kind = filters[r % len(filters)]
+        raw.append(kind)
+        for i, x in enumerate(row):
+            a = row[i - 1] if i else 0
+            b, c = above[i], above[i - 1] if i else 0
+            if kind == 1:
+                x -= a
+            elif kind == 2:
+                x -= b
+            elif kind == 3:
+                x -= (a + b) // 2
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                x -= a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+            raw.append(x & 0xFF)
+        above = row
+    return bytes(raw)
+
+
+def gray_png(width, height, depth, values, filters=(0,), level=6, strategy=zlib.Z_DEFAULT_STRATEGY,
+             idat_size=None, stream=None):
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body +
+                struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+    if stream is None:
+        packer = zlib.compressobj(level, zlib.DEFLATED, 15, 8, strategy)
+        raw = filtered_rows(width, height, depth, values, filters)
+        stream = packer.compress(raw) + packer.flush()
+    step = idat_size or len(stream)
+    idats = b"".join(chunk(b"IDAT", stream[i:i + step]) for i in range(0, len(stream), step))
+    header = struct.pack(">IIBBBBB", width, height, depth, 0, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + idats + chunk(b"IEND", b"")
+
+
+class BitWriter:
+    """Deflate's bit order: fields least significant bit first, Huffman codes from the top."""
+    def __init__(self):
+        self.bits = []
+
+    def field(self, value, count):
+        self.bits += [(value >> i) & 1 for i in range(count)]
+
+    def code(self, value, length):
+        self.bits += [(value >> (length - 1 - i)) & 1 for i in range(length)]
+
+    def data(self):
+        padded = self.bits + [0] * (-len(self.bits) % 8)
+        return bytes(sum(b << i for i, b in enumerate(padded[k:k + 8]))
+                     for k in range(0, len(padded), 8))
+
+
+def fixed_literal(w, symbol):
+    if symbol < 144:
+        w.code(0x30 + symbol, 8)
+    elif symbol < 256:
+        w.code(0x190 + symbol - 144, 9)
+    elif symbol < 280:
+        w.code(symbol - 256, 7)
+    else:
+        w.code(0xC0 + symbol - 280, 8)
+
+
+def zlib_stream(deflate, raw):
+    return b"\x78\x01" + deflate + struct.pack(">I", zlib.adler32(raw))
+
+
+def out_of_zlib_rules_seeds():
+    """Streams the fast inflater decodes and zlib refuses: the image library must win."""
+    t = "fuzz_png_gray_decode"
+    # 260 zero bytes: filter byte, first pixel, then litlen symbol 286 (read as length 258).
+    w = BitWriter()
+    w.field(1, 1), w.field(1, 2)
+    fixed_literal(w, 0), fixed_literal(w, 0), fixed_literal(w, 286), w.code(0, 5)
+    fixed_literal(w, 256)
+    write(t, "symbol_286.png", gray_png(259, 1, 8, None, stream=zlib_stream(w.data(), bytes(260))))
+    # Distance symbol 30 once 24 KiB of zeros exist.
+    w = BitWriter()
+    w.field(1, 1), w.field(1, 2)
+    fixed_literal(w, 0)
+    for _ in range(100):
+        fixed_literal(w, 285), w.code(0, 5)  # length 258, distance 1
+    fixed_literal(w, 257), w.code(30, 5), w.field(0, 13)  # length 3, distance 24577
+    fixed_literal(w, 256)
+    size = 1 + 100 * 258 + 3
+    write(t, "distance_30.png", gray_png(size - 1, 1, 8, None,
+                                         stream=zlib_stream(w.data(), bytes(size))))
+
+
+def png_gray_seeds():
+    t = "fuzz_png_gray_decode"
+    rng = random.Random(15)
+    w, h = 37, 9
+    blobs = [255 if ((c - 18) ** 2 + (r - 4) ** 2 * 6) < 150 else 0 for r in range(h) for c in range(w)]
+    noise = [rng.randrange(256) for _ in range(w * h)]
+    write(t, "mask_sub.png", gray_png(w, h, 8, blobs, filters=(1,), level=1, strategy=zlib.Z_RLE))
+    write(t, "noise_all_filters.png", gray_png(w, h, 8, noise, filters=(0, 1, 2, 3, 4)))
+    write(t, "fixed_codes.png", gray_png(w, h, 8, noise, filters=(4, 3), strategy=zlib.Z_FIXED))
+    write(t, "stored.png", gray_png(w, h, 8, noise, level=0))
+    write(t, "split_idat.png", gray_png(w, h, 8, blobs, filters=(2, 1), idat_size=7))
+    for depth in (1, 2, 4):
+        values = [rng.randrange(1 << depth) for _ in range(w * h)]
+        write(t, "depth_%d.png" % depth, gray_png(w, h, depth, values, filters=(0, 1, 2, 3, 4)))
+    write(t, "trailing_bytes.png", gray_png(w, h, 8, blobs) + b"after the end")
+    out_of_zlib_rules_seeds()
+
+
 def write_each(target, seeds):
     for name, data in seeds.items():
         write(target, name, data)
@@ -198,6 +320,7 @@ if __name__ == "__main__":
     parse_seeds()
     pixel_seeds()
     road_seeds()
+    png_gray_seeds()
     codec_seeds()
     image_points_seeds()
     transform_seeds()

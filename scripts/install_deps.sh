@@ -3,7 +3,8 @@
 # Idempotent: returns at once when everything is present.
 #
 # --bench (or VANTOREL_BENCH_PEERS=1) also installs the peer libraries the benchmarks compare
-# against (OpenCV's rgbd module, Open3D). The library and its tests never need them.
+# against (OpenCV's rgbd module, Open3D, the inflaters ISA-L and libspng). The library and its
+# tests never need them.
 set -euo pipefail
 
 with_bench_peers="${VANTOREL_BENCH_PEERS:-0}"
@@ -23,13 +24,13 @@ packages=(
   librosidl-typesupport-introspection-c-cpp-dev
   librcutils-dev librcpputils-dev libament-index-cpp-dev
   # libraries
-  nlohmann-json3-dev libyaml-cpp-dev libglpk-dev libopencv-dev libeigen3-dev
+  nlohmann-json3-dev libyaml-cpp-dev libglpk-dev libopencv-dev libeigen3-dev libdeflate-dev
   # tests, benchmarks, sanitizers and fuzzing; ccache for the real-ROS 2 stage's second build
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev clang-format ccache
 )
 if [ "$with_bench_peers" = 1 ]; then
-  packages+=(libopencv-contrib-dev libopen3d-dev)
+  packages+=(libopencv-contrib-dev libopen3d-dev libisal-dev libspng-dev)
 fi
 
 missing=()

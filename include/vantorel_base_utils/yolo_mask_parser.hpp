@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <set>
 #include <string>
@@ -78,15 +80,52 @@ struct InstancePixelSet {
 // Class id text -> one pixel list per instance with at least one pixel, in detection order.
 using InstancePixelMap = std::map<std::string, std::vector<std::vector<std::array<int, 2>>>>;
 
+// Mask pixels one call may hold when the caller sets no budget: 128 Mi, for example 145 whole
+// 1280x720 masks or 16 whole 3840x2160 ones.
+constexpr std::uint64_t kDefaultMaskPixelsPerCall = std::uint64_t{1} << 27;
+
+// Bounds on the masks one call decodes and holds. The detector is another process, and a few
+// hundred bytes of its result can declare masks of gigabytes. Every mask is also refused
+// above 8192 x 8192 pixels (2^26), whatever the budget.
+struct MaskBudget {
+  // The camera frame; a mask larger in either direction is refused before it is decoded.
+  // Empty (the default): not known.
+  cv::Size frame;
+  // Mask pixels one call may hold: the class masks that detections cut from, the instance
+  // masks, and every window cut from a class mask (a window's pixel list is at most its area).
+  // Class masks no detection uses are decoded one at a time to check them, and not kept.
+  std::uint64_t max_total_pixels = kDefaultMaskPixelsPerCall;
+};
+
 // One record per detection. A broken class mask is logged (WARN) and skipped; a broken or
-// misfitting instance mask throws std::runtime_error.
+// misfitting instance mask throws std::runtime_error. Uses the default budget.
 VANTOREL_BASE_UTILS_PUBLIC std::vector<InstancePixelSet> buildInstancePixelSets(
     const ParsedYolo& parsed, const rclcpp::Logger& logger);
 VANTOREL_BASE_UTILS_PUBLIC InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed,
                                                                   const rclcpp::Logger& logger);
 
+// The same within `budget`. A class mask beyond it is a broken class mask (a WARN line naming
+// the sizes, then skipped); an instance mask beyond it, or a window that would take the call
+// past its budget, throws std::runtime_error naming the mask.
+VANTOREL_BASE_UTILS_PUBLIC std::vector<InstancePixelSet> buildInstancePixelSets(
+    const ParsedYolo& parsed, const rclcpp::Logger& logger, const MaskBudget& budget);
+VANTOREL_BASE_UTILS_PUBLIC InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed,
+                                                                  const rclcpp::Logger& logger,
+                                                                  const MaskBudget& budget);
+
 // {"<cls>": {"dirts": [[[x, y], ...], ...]}, ...}
 VANTOREL_BASE_UTILS_PUBLIC nlohmann::json instancePixelMapToJson(const InstancePixelMap& map);
+
+// The same JSON as text, exactly as instancePixelMapToJson(map).dump(indent) writes it, for
+// callers who only save or send it: written straight from the map, many times faster than
+// building the document (the JSON library allocates every pixel as an array of its own).
+// Like dump(), throws the JSON library's type_error for a key that is not valid UTF-8.
+VANTOREL_BASE_UTILS_PUBLIC std::string instancePixelMapToJsonText(const InstancePixelMap& map,
+                                                                  int indent = -1);
+// The same text written to `out` an instance at a time; the stream's state tells the outcome.
+VANTOREL_BASE_UTILS_PUBLIC void writeInstancePixelMapJson(std::ostream& out,
+                                                          const InstancePixelMap& map,
+                                                          int indent = -1);
 
 }  // namespace yolo_mask_parser
 }  // namespace vantorel_base_utils

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -22,8 +23,6 @@ namespace yolo_mask_parser {
 
 namespace {
 
-using Pixel = std::array<int, 2>;
-
 // Truncation toward zero, saturated to int. Only used for windows that are clamped to the
 // frame afterwards, where a saturated corner clamps exactly as the true one would.
 int truncateSaturated(float v) {
@@ -39,12 +38,59 @@ struct Window {
   int origin_y = 0;
 };
 
+std::uint64_t areaOf(const cv::Mat& mask) {
+  return static_cast<std::uint64_t>(mask.rows) * static_cast<std::uint64_t>(mask.cols);
+}
+
+// The mask pixels one call holds, against its budget.
+class MaskLedger {
+ public:
+  explicit MaskLedger(const MaskBudget& budget) : budget_(budget) {}
+
+  MaskLimits limits() const { return {budget_.frame, budget_.max_total_pixels - held_}; }
+  void hold(std::uint64_t pixels, const std::string& what) {
+    if (pixels > budget_.max_total_pixels - held_) {
+      throw std::runtime_error(what + " of " + std::to_string(pixels) +
+                               " pixels would take this call past its mask budget of " +
+                               std::to_string(budget_.max_total_pixels) + " pixels");
+    }
+    held_ += pixels;
+  }
+
+ private:
+  MaskBudget budget_;
+  std::uint64_t held_ = 0;
+};
+
+std::string classKey(int cls) {
+  return std::to_string(cls);
+}
+
+// Class masks some detection cuts its window from: those without an instance mask.
+std::set<std::string> classesCutFrom(const ParsedYolo& parsed) {
+  std::set<std::string> keys;
+  for (const YoloDetection& detection : parsed.detections) {
+    if (parsed.instance_masks.count(detection.index) == 0) {
+      keys.insert(classKey(detection.cls));
+    }
+  }
+  return keys;
+}
+
+// Every entry is decoded, in key order, so that each broken one is reported; those no
+// detection uses are dropped at once instead of being held through the call.
 std::map<std::string, cv::Mat> decodeClassMasks(const ParsedYolo& parsed,
-                                                const rclcpp::Logger& logger) {
+                                                const rclcpp::Logger& logger, MaskLedger& ledger) {
+  const std::set<std::string> used = classesCutFrom(parsed);
   std::map<std::string, cv::Mat> masks;
   for (const auto& [key, text] : parsed.masks_base64) {
     try {
-      masks.emplace(key, decodeMaskBase64(text, "masks_base64[" + key + "]"));
+      const std::string label = "masks_base64[" + key + "]";
+      cv::Mat mask = decodeMaskBase64(text, label, ledger.limits());
+      if (used.count(key) != 0) {
+        ledger.hold(areaOf(mask), label);
+        masks.emplace(key, std::move(mask));
+      }
     } catch (const std::exception& e) {
       RCLCPP_WARN(logger, "%s", e.what());
     }
@@ -52,9 +98,10 @@ std::map<std::string, cv::Mat> decodeClassMasks(const ParsedYolo& parsed,
   return masks;
 }
 
-Window instanceWindow(const YoloDetection& detection, const InstanceMask& entry) {
+Window instanceWindow(const YoloDetection& detection, const InstanceMask& entry,
+                      MaskLedger& ledger) {
   const std::string label = "instance_masks[" + std::to_string(detection.index) + "]";
-  cv::Mat image = decodeMaskBase64(entry.mask_base64, label);
+  cv::Mat image = decodeMaskBase64(entry.mask_base64, label, ledger.limits());
   if (!truncatesIntoInt(detection.x1) || !truncatesIntoInt(detection.y1) ||
       !truncatesIntoInt(detection.x2) || !truncatesIntoInt(detection.y2)) {
     throw std::runtime_error(label + " bbox corners are not numbers within the range of int");
@@ -70,6 +117,7 @@ Window instanceWindow(const YoloDetection& detection, const InstanceMask& entry)
   if (!fits) {
     throw std::runtime_error("instance mask dimensions do not match its bbox window");
   }
+  ledger.hold(areaOf(image), label);
   return {std::move(image), x1, y1};
 }
 
@@ -78,7 +126,7 @@ int clampTo(int v, int high) {
 }
 
 // An owned copy of the box's part of the frame-sized class mask; empty when nothing is left.
-Window classWindow(const YoloDetection& detection, const cv::Mat& class_mask) {
+Window classWindow(const YoloDetection& detection, const cv::Mat& class_mask, MaskLedger& ledger) {
   if (std::isnan(detection.x1) || std::isnan(detection.y1) || std::isnan(detection.x2) ||
       std::isnan(detection.y2)) {
     return {};  // a box without extent, as its area already says
@@ -90,6 +138,9 @@ Window classWindow(const YoloDetection& detection, const cv::Mat& class_mask) {
   if (left >= right || top >= bottom) {
     return {};
   }
+  ledger.hold(static_cast<std::uint64_t>(right - left) * static_cast<std::uint64_t>(bottom - top),
+              "the window of detection " + std::to_string(detection.index) + " in masks_base64[" +
+                  classKey(detection.cls) + "]");
   return {class_mask(cv::Range(top, bottom), cv::Range(left, right)).clone(), left, top};
 }
 
@@ -115,19 +166,21 @@ InstancePixelSet makePixelSet(const YoloDetection& detection, Window window) {
 }  // namespace
 
 std::vector<InstancePixelSet> buildInstancePixelSets(const ParsedYolo& parsed,
-                                                     const rclcpp::Logger& logger) {
-  const std::map<std::string, cv::Mat> class_masks = decodeClassMasks(parsed, logger);
+                                                     const rclcpp::Logger& logger,
+                                                     const MaskBudget& budget) {
+  MaskLedger ledger(budget);
+  const std::map<std::string, cv::Mat> class_masks = decodeClassMasks(parsed, logger, ledger);
   std::vector<InstancePixelSet> sets;
   sets.reserve(parsed.detections.size());
   for (const YoloDetection& detection : parsed.detections) {
     Window window;
     const auto instance = parsed.instance_masks.find(detection.index);
     if (instance != parsed.instance_masks.end()) {
-      window = instanceWindow(detection, instance->second);
+      window = instanceWindow(detection, instance->second, ledger);
     } else {
-      const auto class_mask = class_masks.find(std::to_string(detection.cls));
+      const auto class_mask = class_masks.find(classKey(detection.cls));
       if (class_mask != class_masks.end()) {
-        window = classWindow(detection, class_mask->second);
+        window = classWindow(detection, class_mask->second, ledger);
       }
     }
     sets.push_back(makePixelSet(detection, std::move(window)));
@@ -135,12 +188,18 @@ std::vector<InstancePixelSet> buildInstancePixelSets(const ParsedYolo& parsed,
   return sets;
 }
 
-InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed, const rclcpp::Logger& logger) {
-  std::vector<InstancePixelSet> sets = buildInstancePixelSets(parsed, logger);
+std::vector<InstancePixelSet> buildInstancePixelSets(const ParsedYolo& parsed,
+                                                     const rclcpp::Logger& logger) {
+  return buildInstancePixelSets(parsed, logger, MaskBudget{});
+}
+
+InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed, const rclcpp::Logger& logger,
+                                       const MaskBudget& budget) {
+  std::vector<InstancePixelSet> sets = buildInstancePixelSets(parsed, logger, budget);
   InstancePixelMap map;
   for (InstancePixelSet& set : sets) {
     if (!set.pixels.empty()) {
-      map[std::to_string(set.cls)].push_back(std::move(set.pixels));
+      map[classKey(set.cls)].push_back(std::move(set.pixels));
     }
   }
   RCLCPP_DEBUG(logger, "buildInstancePixelMap: detections=%zu classes_with_instances=%zu",
@@ -148,25 +207,8 @@ InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed, const rclcpp::L
   return map;
 }
 
-nlohmann::json instancePixelMapToJson(const InstancePixelMap& map) {
-  using Array = nlohmann::json::array_t;
-  // Built from the JSON library's array type directly: its initializer-list constructor
-  // inspects and copies every element, which dominated the cost for large masks.
-  nlohmann::json document = nlohmann::json::object();
-  for (const auto& [key, instances] : map) {
-    Array dirts;
-    dirts.reserve(instances.size());
-    for (const auto& pixels : instances) {
-      Array instance;
-      instance.reserve(pixels.size());
-      for (const Pixel& pixel : pixels) {
-        instance.emplace_back(Array{nlohmann::json(pixel[0]), nlohmann::json(pixel[1])});
-      }
-      dirts.emplace_back(std::move(instance));
-    }
-    document[key] = nlohmann::json::object({{"dirts", std::move(dirts)}});
-  }
-  return document;
+InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed, const rclcpp::Logger& logger) {
+  return buildInstancePixelMap(parsed, logger, MaskBudget{});
 }
 
 }  // namespace yolo_mask_parser

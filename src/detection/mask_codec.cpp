@@ -7,9 +7,13 @@
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+
+#include "detection/png_gray_decode.hpp"
 
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {
@@ -51,35 +55,35 @@ bool startsWith(const std::vector<std::uint8_t>& bytes, std::initializer_list<st
 }
 
 // Width and height from the IHDR chunk, which must come first.
-std::optional<std::uint64_t> pngPixels(const std::vector<std::uint8_t>& bytes) {
+std::optional<DeclaredSize> pngSize(const std::vector<std::uint8_t>& bytes) {
   static constexpr std::size_t kIhdrEnd = 24;  // signature, chunk length and type, size
   const std::uint8_t* ihdr = bytes.data() + 8;
   if (bytes.size() < kIhdrEnd || ihdr[4] != 'I' || ihdr[5] != 'H' || ihdr[6] != 'D' ||
       ihdr[7] != 'R') {
     return std::nullopt;
   }
-  return std::uint64_t{readBigEndian32(ihdr + 8)} * readBigEndian32(ihdr + 12);
+  return DeclaredSize{readBigEndian32(ihdr + 8), readBigEndian32(ihdr + 12)};
 }
 
 // Size fields of the DIB header; negative heights mark top-down rows.
-std::optional<std::uint64_t> bmpPixels(const std::vector<std::uint8_t>& bytes) {
+std::optional<DeclaredSize> bmpSize(const std::vector<std::uint8_t>& bytes) {
   static constexpr std::size_t kCoreHeaderEnd = 26;
   if (bytes.size() < kCoreHeaderEnd) {
     return std::nullopt;
   }
   if (readLittleEndian32(bytes.data() + 14) == 12) {  // OS/2 core header: 16-bit sizes
-    return (std::uint64_t{bytes[18]} | std::uint64_t{bytes[19]} << 8) *
-           (std::uint64_t{bytes[20]} | std::uint64_t{bytes[21]} << 8);
+    return DeclaredSize{std::uint64_t{bytes[18]} | std::uint64_t{bytes[19]} << 8,
+                        std::uint64_t{bytes[20]} | std::uint64_t{bytes[21]} << 8};
   }
   const auto width = static_cast<std::int32_t>(readLittleEndian32(bytes.data() + 18));
   const auto height = static_cast<std::int32_t>(readLittleEndian32(bytes.data() + 22));
   const auto magnitude = [](std::int32_t v) { return v < 0 ? 0 - std::int64_t{v} : v; };
-  return static_cast<std::uint64_t>(magnitude(width)) *
-         static_cast<std::uint64_t>(magnitude(height));
+  return DeclaredSize{static_cast<std::uint64_t>(magnitude(width)),
+                      static_cast<std::uint64_t>(magnitude(height))};
 }
 
 // Walks the marker segments up to the first start-of-frame, which carries the size.
-std::optional<std::uint64_t> jpegPixels(const std::vector<std::uint8_t>& bytes) {
+std::optional<DeclaredSize> jpegSize(const std::vector<std::uint8_t>& bytes) {
   std::size_t pos = 2;
   while (pos + 4 <= bytes.size()) {
     if (bytes[pos] != 0xFF) {
@@ -96,7 +100,8 @@ std::optional<std::uint64_t> jpegPixels(const std::vector<std::uint8_t>& bytes) 
       if (pos + 9 > bytes.size()) {
         return std::nullopt;
       }
-      return std::uint64_t{readBigEndian16(&bytes[pos + 5])} * readBigEndian16(&bytes[pos + 7]);
+      // Height comes before width in a frame header.
+      return DeclaredSize{readBigEndian16(&bytes[pos + 7]), readBigEndian16(&bytes[pos + 5])};
     }
     if (marker == 0xD9 || marker == 0xDA) {  // end of image or scan data before any frame
       return std::nullopt;
@@ -107,23 +112,27 @@ std::optional<std::uint64_t> jpegPixels(const std::vector<std::uint8_t>& bytes) 
   return std::nullopt;
 }
 
-// The pixel count an image declares, read before any decoding allocates for it. Only the
-// formats whose header we can read are decoded: others may declare any size, and some of
-// the image library's decoders would also spill the bytes into temporary files.
-std::optional<std::uint64_t> declaredPixels(const std::vector<std::uint8_t>& bytes) {
+}  // namespace
+
+std::optional<DeclaredSize> declaredImageSize(const std::vector<std::uint8_t>& bytes) {
   if (startsWith(bytes, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'})) {
-    return pngPixels(bytes);
+    return pngSize(bytes);
   }
   if (startsWith(bytes, {0xFF, 0xD8, 0xFF})) {
-    return jpegPixels(bytes);
+    return jpegSize(bytes);
   }
   if (startsWith(bytes, {'B', 'M'})) {
-    return bmpPixels(bytes);
+    return bmpSize(bytes);
   }
   return std::nullopt;
 }
 
+namespace {
+
 cv::Mat decodeImage(const std::vector<std::uint8_t>& bytes) {
+  if (std::optional<cv::Mat> png = decodeGrayPng(bytes.data(), bytes.size())) {
+    return *std::move(png);
+  }
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     return cv::Mat();  // the decoder's buffer view counts bytes in int
   }
@@ -187,20 +196,53 @@ std::string encodeBase64(const std::uint8_t* data, std::size_t size) {
   return text;
 }
 
-cv::Mat decodeMaskBase64(const std::string& text, const std::string& label) {
+namespace {
+
+std::string sizeText(std::uint64_t width, std::uint64_t height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Refusals by the caller's limits, before anything is allocated for the image.
+void checkLimits(const DeclaredSize& size, const std::string& label, const MaskLimits& limits) {
+  const bool frame_known = limits.frame.width > 0 && limits.frame.height > 0;
+  if (frame_known && (size.width > static_cast<std::uint64_t>(limits.frame.width) ||
+                      size.height > static_cast<std::uint64_t>(limits.frame.height))) {
+    throw std::runtime_error(label + " is " + sizeText(size.width, size.height) +
+                             " pixels, larger than the " +
+                             sizeText(static_cast<std::uint64_t>(limits.frame.width),
+                                      static_cast<std::uint64_t>(limits.frame.height)) +
+                             " frame");
+  }
+  if (size.width * size.height > limits.pixels_left) {
+    throw std::runtime_error(label + " is " + sizeText(size.width, size.height) +
+                             " pixels, more than the " + std::to_string(limits.pixels_left) +
+                             " left of this call's mask budget");
+  }
+}
+
+}  // namespace
+
+cv::Mat decodeMaskBase64(const std::string& text, const std::string& label,
+                         const MaskLimits& limits) {
   const std::vector<std::uint8_t> bytes = decodeBase64(text);
   if (bytes.empty()) {
     throw std::runtime_error(label + " is empty or invalid Base64");
   }
-  const std::optional<std::uint64_t> pixels = declaredPixels(bytes);
-  cv::Mat image;
-  if (pixels && *pixels <= kMaxMaskPixels) {
-    image = decodeImage(bytes);
+  const std::optional<DeclaredSize> size = declaredImageSize(bytes);
+  // Sides beyond 2^32 cannot be declared, so the product cannot wrap.
+  if (!size || size->width * size->height > kMaxMaskPixels) {
+    throw std::runtime_error(label + " PNG decode failed");
   }
+  checkLimits(*size, label, limits);
+  cv::Mat image = decodeImage(bytes);
   if (image.empty()) {
     throw std::runtime_error(label + " PNG decode failed");
   }
   return image;
+}
+
+cv::Mat decodeMaskBase64(const std::string& text, const std::string& label) {
+  return decodeMaskBase64(text, label, MaskLimits{});
 }
 
 std::string encodeMaskBase64(const cv::Mat& mask) {

@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -195,4 +197,71 @@ TEST(DetectionRoad, DetectorJsonToPixelMapJson) {
                                                   [[6,4],[7,4],[6,5],[7,5]]]},
                                     "5":{"dirts":[[[2,3]]]}})"));
   EXPECT_TRUE(capture.records().size() == 2U);  // the suppression line and the summary
+}
+
+TEST(MaskBudget, HoldsOnlyUsedMasksAndRefusesWhatExceedsTheFrameOrTheBudget) {
+  LogCapture capture;
+  const std::string ten_by_ten = ymp::encodeMaskBase64(cv::Mat(10, 10, CV_8UC1, cv::Scalar(1)));
+  ymp::ParsedYolo parsed;
+  parsed.masks_base64 = {{"1", ten_by_ten}, {"2", ten_by_ten}, {"3", "QQ"}};
+  parsed.detections = {detection(0, 1, 0, 0, 5, 4)};
+  ymp::MaskBudget budget;
+  budget.max_total_pixels = 205;  // mask 1 (100) and its 5x4 window; 2 is checked, not kept
+  EXPECT_EQ(ymp::buildInstancePixelSets(parsed, kLogger, budget)[0].pixels.size(), 20U);
+  EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_WARN, "masks_base64[3] PNG decode failed"), 1);
+  EXPECT_EQ(capture.records().size(), 1U);
+
+  parsed.detections.push_back(detection(1, 2, 0, 0, 1, 1));  // now class mask 2 is kept too
+  EXPECT_EQ(vantorel_test::runtimeErrorText(
+                [&] { ymp::buildInstancePixelSets(parsed, kLogger, budget); }),
+            "the window of detection 0 in masks_base64[1] of 20 pixels would take this call "
+            "past its mask budget of 205 pixels");
+
+  capture.clear();
+  budget.max_total_pixels = 150;
+  EXPECT_TRUE(ymp::buildInstancePixelSets(parsed, kLogger, budget)[1].pixels.empty());
+  EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_WARN,
+                          "masks_base64[2] is 10x10 pixels, more than the 50 left of this "
+                          "call's mask budget"),
+            1);
+
+  capture.clear();
+  budget = ymp::MaskBudget{};
+  budget.frame = cv::Size(10, 9);
+  EXPECT_TRUE(ymp::buildInstancePixelMap(parsed, kLogger, budget).empty());
+  EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_WARN,
+                          "masks_base64[1] is 10x10 pixels, larger than the 10x9 frame"),
+            1);
+  parsed.instance_masks[0] = instanceMask(0, cv::Mat(4, 5, CV_8UC1, cv::Scalar(1)));
+  budget.frame = cv::Size(4, 9);
+  EXPECT_EQ(vantorel_test::runtimeErrorText(
+                [&] { ymp::buildInstancePixelSets(parsed, kLogger, budget); }),
+            "instance_masks[0] is 5x4 pixels, larger than the 4x9 frame");
+}
+
+TEST(InstancePixelMapJsonText, EqualsTheDocumentsDumpAtEveryIndent) {
+  std::minstd_rand rng(7);
+  for (int round = 0; round < 200; ++round) {
+    ymp::InstancePixelMap map;
+    for (auto k = rng() % 4; k > 0; --k) {
+      const std::string key = rng() % 4 == 0 ? "\"\\\n\x01\xC3\xA9" : std::to_string(rng() % 50);
+      auto& instances = map[key];
+      for (auto i = rng() % 3; i > 0; --i) {
+        Pixels pixels(rng() % 4);
+        for (auto& pixel : pixels) {
+          pixel = {static_cast<int>(rng()), -static_cast<int>(rng() % 1000)};
+        }
+        instances.push_back(pixels);
+      }
+    }
+    for (const int indent : {-1, 0, 3}) {
+      const std::string expected = ymp::instancePixelMapToJson(map).dump(indent);
+      EXPECT_EQ(ymp::instancePixelMapToJsonText(map, indent), expected);
+      std::ostringstream stream;
+      ymp::writeInstancePixelMapJson(stream, map, indent);
+      EXPECT_EQ(stream.str(), expected);
+    }
+  }
+  const ymp::InstancePixelMap not_utf8 = {{"\xFF", {}}};
+  EXPECT_THROW(ymp::instancePixelMapToJsonText(not_utf8), json::type_error);
 }

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 
 #include <cstdint>
+#include <cstring>
+#include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -9,6 +13,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "detection/mask_codec.hpp"
+#include "detection/png_gray_decode.hpp"
 #include "support/runtime_error_text.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
@@ -48,7 +53,191 @@ std::vector<std::uint8_t> pngDeclaring(std::uint32_t width, std::uint32_t height
   return png;
 }
 
+using Bytes = std::vector<std::uint8_t>;
+
+void putBigEndian(Bytes& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    out.push_back(static_cast<std::uint8_t>(v >> shift));
+  }
+}
+
+void appendChunk(Bytes& png, const char* type, const Bytes& body) {
+  putBigEndian(png, static_cast<std::uint32_t>(body.size()));
+  const std::size_t start = png.size();
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), body.begin(), body.end());
+  putBigEndian(png, libdeflate_crc32(0, &png[start], body.size() + 4));
+}
+
+Bytes zlibOf(const Bytes& raw) {
+  libdeflate_compressor* compressor = libdeflate_alloc_compressor(6);
+  Bytes out(libdeflate_zlib_compress_bound(compressor, raw.size()));
+  out.resize(libdeflate_zlib_compress(compressor, raw.data(), raw.size(), out.data(), out.size()));
+  libdeflate_free_compressor(compressor);
+  return out;
+}
+
+// A grayscale PNG of `depth` bits whose rows use the filter types in turn; the zlib stream
+// is split over IDAT chunks of `idat_size` bytes.
+Bytes grayPng(const cv::Mat& samples, int depth, const std::vector<int>& filters,
+              std::size_t idat_size = 1 << 20) {
+  const auto row_bytes = static_cast<std::size_t>((samples.cols * depth + 7) / 8);
+  Bytes raw;
+  Bytes above(row_bytes, 0);
+  for (int r = 0; r < samples.rows; ++r) {
+    Bytes row(row_bytes, 0);
+    for (int c = 0; c < samples.cols; ++c) {
+      const int bit = c * depth;
+      row[static_cast<std::size_t>(bit / 8)] |=
+          static_cast<std::uint8_t>(samples.at<std::uint8_t>(r, c) << (8 - depth - bit % 8));
+    }
+    const int filter = filters[static_cast<std::size_t>(r) % filters.size()];
+    raw.push_back(static_cast<std::uint8_t>(filter));
+    for (std::size_t i = 0; i < row_bytes; ++i) {
+      const int a = i > 0 ? row[i - 1] : 0;
+      const int b = above[i];
+      const int c = i > 0 ? above[i - 1] : 0;
+      const int p = a + b - c;
+      const int paeth = (std::abs(p - a) <= std::abs(p - b) && std::abs(p - a) <= std::abs(p - c))
+                            ? a
+                            : (std::abs(p - b) <= std::abs(p - c) ? b : c);
+      const int predicted[] = {0, a, b, (a + b) / 2, paeth, 0};  // 5: no such filter
+      raw.push_back(static_cast<std::uint8_t>(row[i] - predicted[filter]));
+    }
+    above = row;
+  }
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes header;
+  putBigEndian(header, static_cast<std::uint32_t>(samples.cols));
+  putBigEndian(header, static_cast<std::uint32_t>(samples.rows));
+  header.insert(header.end(), {static_cast<std::uint8_t>(depth), 0, 0, 0, 0});
+  appendChunk(png, "IHDR", header);
+  const Bytes stream = zlibOf(raw);
+  for (std::size_t i = 0; i < stream.size(); i += idat_size) {
+    appendChunk(png, "IDAT",
+                Bytes(stream.begin() + static_cast<long>(i),
+                      stream.begin() + static_cast<long>(std::min(stream.size(), i + idat_size))));
+  }
+  appendChunk(png, "IEND", {});
+  return png;
+}
+
+cv::Mat randomSamples(int rows, int cols, int depth, std::mt19937& rng) {
+  cv::Mat samples(rows, cols, CV_8UC1);
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < cols; ++c) {
+      samples.at<std::uint8_t>(r, c) = static_cast<std::uint8_t>(rng() % (1U << depth));
+    }
+  }
+  return samples;
+}
+
+cv::Mat imageLibraryGray(const Bytes& png) {
+  return cv::imdecode(png, cv::IMREAD_GRAYSCALE);
+}
+
+// Deflate bits, least significant first; Huffman codes from their top bit.
+struct BitWriter {
+  Bytes bytes;
+  int used = 8;
+  void bit(int b) {
+    if (used == 8) {
+      bytes.push_back(0);
+      used = 0;
+    }
+    bytes.back() = static_cast<std::uint8_t>(bytes.back() | (b << used++));
+  }
+  void field(std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) {
+      bit(static_cast<int>((v >> i) & 1U));
+    }
+  }
+  void code(std::uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+      bit(static_cast<int>((v >> i) & 1U));
+    }
+  }
+};
+
+// One fixed-code block: literal 0 twice, then litlen symbol 286 with distance 1 (which
+// libdeflate reads as length 258 and zlib refuses), end of block: 260 bytes of zeros.
+Bytes pngWithLengthSymbol286() {
+  BitWriter w;
+  w.field(1, 1);
+  w.field(1, 2);
+  w.code(0x30, 8);
+  w.code(0x30, 8);
+  w.code(0xC0 + 6, 8);
+  w.code(0, 5);
+  w.code(0, 7);
+  Bytes stream = {0x78, 0x01};
+  stream.insert(stream.end(), w.bytes.begin(), w.bytes.end());
+  const Bytes zeros(260, 0);
+  putBigEndian(stream, libdeflate_adler32(1, zeros.data(), zeros.size()));
+  Bytes png = grayPng(cv::Mat::zeros(1, 259, CV_8UC1), 8, {0});
+  const Bytes iend(png.end() - 12, png.end());
+  png.resize(33);  // signature and IHDR
+  appendChunk(png, "IDAT", stream);
+  png.insert(png.end(), iend.begin(), iend.end());
+  return png;
+}
+
 }  // namespace
+
+TEST(GrayPng, EqualsTheImageLibraryForEveryDepthFilterAndChunking) {
+  std::mt19937 rng(15);
+  for (const int depth : {1, 2, 4, 8}) {
+    for (const int filter : {0, 1, 2, 3, 4}) {
+      const cv::Mat samples = randomSamples(9, 37, depth, rng);
+      for (const std::size_t idat_size : {std::size_t{1} << 20, std::size_t{7}}) {
+        const Bytes png = grayPng(samples, depth, {filter, (filter + 3) % 5}, idat_size);
+        const std::optional<cv::Mat> ours = ymp::decodeGrayPng(png.data(), png.size());
+        ASSERT_TRUE(ours.has_value()) << depth << " bits, filter " << filter;
+        EXPECT_TRUE(samePixels(*ours, imageLibraryGray(png)))
+            << depth << " bits, filter " << filter;
+      }
+    }
+  }
+  // What the image library's own encoder writes, and bytes after IEND, which nobody reads.
+  std::vector<std::uint8_t> encoded;
+  cv::imencode(".png", pattern(720, 1280), encoded);
+  encoded.insert(encoded.end(), {'j', 'u', 'n', 'k'});
+  const std::optional<cv::Mat> ours = ymp::decodeGrayPng(encoded.data(), encoded.size());
+  ASSERT_TRUE(ours.has_value());
+  EXPECT_TRUE(samePixels(*ours, pattern(720, 1280)));
+}
+
+TEST(GrayPng, LeavesToTheImageLibraryWhatItRefuses) {
+  const Bytes good = grayPng(pattern(6, 11), 8, {1, 4});
+  const std::size_t idat_crc = good.size() - 12 - 4;  // the IDAT is followed by IEND alone
+  std::vector<std::pair<const char*, Bytes>> broken;
+  auto flip = [&](const char* what, std::size_t at) {
+    Bytes bytes = good;
+    bytes[at] ^= 0x01;
+    broken.emplace_back(what, bytes);
+  };
+  flip("IDAT check sum", idat_crc);
+  flip("IEND check sum", good.size() - 1);
+  flip("IHDR check sum", 29);
+  broken.emplace_back("no IEND", Bytes(good.begin(), good.end() - 12));
+  broken.emplace_back("cut in the image data", Bytes(good.begin(), good.begin() + 50));
+  broken.emplace_back("filter type 5", grayPng(pattern(6, 11), 8, {1, 5}));
+  broken.emplace_back("litlen symbol 286, which libdeflate accepts", pngWithLengthSymbol286());
+  for (const auto& [what, bytes] : broken) {
+    EXPECT_FALSE(ymp::decodeGrayPng(bytes.data(), bytes.size()).has_value()) << what;
+    EXPECT_EQ(messageOf(base64Of(bytes), "m"), "m PNG decode failed") << what;
+  }
+  // Whether the image library takes a wrong Adler-32 depends on where its row reads end; the
+  // fast path declines it and leaves the verdict to the library.
+  Bytes adler = good;
+  adler[idat_crc - 1] ^= 0x01;
+  const std::size_t idat_type = 37;  // after the signature and IHDR
+  const std::uint32_t crc = libdeflate_crc32(0, &adler[idat_type], idat_crc - idat_type);
+  for (std::size_t i = 0; i < 4; ++i) {
+    adler[idat_crc + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  }
+  EXPECT_FALSE(ymp::decodeGrayPng(adler.data(), adler.size()).has_value());
+}
 
 TEST(Base64, StandardEncodingAndLenientDecoding) {
   EXPECT_EQ(base64Of({'M', 'a', 'n'}), "TWFu");
@@ -132,6 +321,30 @@ TEST(MaskCodec, RefusesDeclaredSizesAboveTheBoundBeforeDecoding) {
             "big PNG decode failed");
   const cv::Mat wide = cv::Mat::zeros(1, 9000, CV_8UC1);
   EXPECT_EQ(ymp::decodeMaskBase64(ymp::encodeMaskBase64(wide), "w").cols, 9000);
+}
+
+TEST(MaskCodec, RefusesMasksBeyondTheCallersLimitsFromTheHeader) {
+  ymp::MaskLimits limits;
+  limits.frame = cv::Size(640, 480);
+  const auto refusal = [&](const std::vector<std::uint8_t>& bytes) {
+    return vantorel_test::runtimeErrorText(
+        [&] { ymp::decodeMaskBase64(base64Of(bytes), "masks_base64[2]", limits); });
+  };
+  EXPECT_EQ(refusal(pngDeclaring(8192, 8192)),
+            "masks_base64[2] is 8192x8192 pixels, larger than the 640x480 frame");
+  EXPECT_EQ(refusal(pngDeclaring(641, 1)),
+            "masks_base64[2] is 641x1 pixels, larger than the 640x480 frame");
+  std::vector<std::uint8_t> jpeg;  // a frame header's sizes are height first
+  ASSERT_TRUE(cv::imencode(".jpg", cv::Mat::zeros(600, 8, CV_8UC1), jpeg));
+  EXPECT_EQ(refusal(jpeg), "masks_base64[2] is 8x600 pixels, larger than the 640x480 frame");
+
+  std::vector<std::uint8_t> png;
+  cv::imencode(".png", pattern(10, 10), png);
+  limits.pixels_left = 99;
+  EXPECT_EQ(refusal(png),
+            "masks_base64[2] is 10x10 pixels, more than the 99 left of this call's mask budget");
+  limits.pixels_left = 100;
+  EXPECT_TRUE(samePixels(ymp::decodeMaskBase64(base64Of(png), "m", limits), pattern(10, 10)));
 }
 
 TEST(MaskCodec, DecodesOnlyFormatsWhoseDeclaredSizeItCanCheck) {

@@ -165,8 +165,10 @@ FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                ? ymp::sameClassBboxNms(kept, *options.nms_iou_threshold, logger)
                : kept;
   });
-  const auto sets =
-      timed("pixel_sets", detections, [&] { return ymp::buildInstancePixelSets(parsed, logger); });
+  ymp::MaskBudget mask_budget;  // no mask may be larger than the depth frame
+  mask_budget.frame = inputs.depth.size();
+  const auto sets = timed("pixel_sets", detections,
+                          [&] { return ymp::buildInstancePixelSets(parsed, logger, mask_budget); });
   FrameResult result;
   result.frame = options.frame;
   result.instances = instancesOf(parsed, sets);
