@@ -259,6 +259,9 @@ std::vector<ProjectedPoint> projectPixels(const DepthView<Sample>& view, const L
                                           const std::vector<std::array<int, 2>>& pixels,
                                           const Projector<Sample>& projector,
                                           std::size_t streaming_threshold) {
+  if (pixels.empty()) {
+    return {};
+  }
   // Sized without being cleared (see ProjectedPoint), written once, then cut to what was kept.
   std::vector<ProjectedPoint> result(pixels.size());
   const bool large = pixels.size() * sizeof(ProjectedPoint) >= streaming_threshold;

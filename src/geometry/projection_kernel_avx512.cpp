@@ -28,6 +28,10 @@ namespace {
 
 constexpr int kLanes = 16;
 
+// Points are written as a run of floats x0 y0 z0 x1 ...
+static_assert(std::is_standard_layout_v<ProjectedPoint> &&
+              sizeof(ProjectedPoint) == 3 * sizeof(float));
+
 using Lanes = std::int32_t[kLanes];
 
 // Lane indices for the shuffles below, built once at compile time.
@@ -194,7 +198,7 @@ VANTOREL_AVX512_STEP __mmask16 firstLanes(unsigned count) {
 // LineStreamer. put(x, n) appends the first n (1 to 16) floats of x.
 class DirectOut {
  public:
-  explicit DirectOut(ProjectedPoint* out) : cursor_(&out->x) {}
+  explicit DirectOut(ProjectedPoint* out) : cursor_(reinterpret_cast<float*>(out)) {}
 
   VANTOREL_AVX512_STEP void put(__m512 x, unsigned n) {
     if (n == kLanes) {
@@ -216,7 +220,7 @@ class DirectOut {
 class LineStreamer {
  public:
   VANTOREL_AVX512_STEP explicit LineStreamer(ProjectedPoint* out)
-      : begin_(&out->x),
+      : begin_(reinterpret_cast<float*>(out)),
         line_(begin_ - reinterpret_cast<std::uintptr_t>(begin_) % 64 / sizeof(float)),
         pending_(_mm512_setzero_ps()),
         carried_(static_cast<unsigned>(begin_ - line_)),  // lanes before the result, not written
