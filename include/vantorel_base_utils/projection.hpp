@@ -58,7 +58,7 @@ struct DepthOptions {
   int max_depth = std::numeric_limits<int>::max();
 };
 
-// Metres when the depth image is in millimetres and the transforms in metres.
+// Metres, when the depth unit is right (see DepthOptions) and the transforms are in metres.
 //
 // Like Eigen's fixed-size vectors, a default-constructed point is left uninitialised (with or
 // without {}): projections size their results without clearing memory they overwrite at

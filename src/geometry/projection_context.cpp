@@ -30,10 +30,6 @@ std::string numberText(double value) {
   return std::string(text, end);
 }
 
-bool usableFocalLength(double f) {
-  return std::isfinite(f) && std::isnormal(f);
-}
-
 // The largest sample of the image the window lets through, counted as at least 1 (a raw unit
 // or a metre) so that the factors the kernel multiplies by it are bounded too.
 double largestKeptSample(const ProjectionContext& ctx) {
@@ -78,7 +74,7 @@ std::optional<std::string> reachProblem(const char* name, const ProjectionContex
 
 std::optional<std::string> intrinsicsProblem(double fx, double fy, double cx, double cy) {
   for (const auto& [name, value] : {std::pair{"fx", fx}, std::pair{"fy", fy}}) {
-    if (!usableFocalLength(value)) {
+    if (!std::isnormal(value)) {  // neither zero, denormal, infinite nor NaN
       return "camera_intrinsics invalid: " + std::string(name) + "=" + numberText(value) +
              " is not a finite normal number";
     }
@@ -93,7 +89,7 @@ std::optional<std::string> intrinsicsProblem(double fx, double fy, double cx, do
 }
 
 std::optional<std::string> depthScaleProblem(double depth_scale) {
-  if (std::isfinite(depth_scale) && std::isnormal(depth_scale) && depth_scale > 0.0) {
+  if (std::isnormal(depth_scale) && depth_scale > 0.0) {
     return std::nullopt;
   }
   return "depth_scale invalid: " + numberText(depth_scale) +
