@@ -1,11 +1,14 @@
-// Lifting pixels of a 16-bit depth image into 3D points in the arm-base or map frame.
+// Lifting pixels of a depth image into 3D points in the arm-base or map frame.
 //
 // A ProjectionContext is built once per frame by createProjectionContext and then serves any
-// number of projection calls, from any number of threads, read-only.
+// number of projection calls, from any number of threads, read-only. Depth images are 16-bit
+// (16UC1, millimetres by default, any unit through DepthOptions::depth_scale) or, through the
+// overloads that take DepthOptions, 32-bit float metres (32FC1), as ROS depth drivers publish.
 #ifndef VANTOREL_BASE_UTILS__PROJECTION_HPP_
 #define VANTOREL_BASE_UTILS__PROJECTION_HPP_
 
 #include <array>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,7 +27,9 @@
 namespace vantorel_base_utils {
 
 struct ProjectionContext {
-  cv::Mat depth;  // CV_16UC1, owned deep copy; rows are v, columns u
+  // Owned deep copy; rows are v, columns u. CV_16UC1 in depth units, or CV_32FC1 in metres
+  // (contexts from the overloads that take DepthOptions).
+  cv::Mat depth;
   Eigen::Matrix4d camera_to_arm_base = Eigen::Matrix4d::Identity();
   Eigen::Matrix4d camera_to_map =
       Eigen::Matrix4d::Identity();  // arm_base_to_map * camera_to_arm_base
@@ -32,11 +37,28 @@ struct ProjectionContext {
   double fy = 0.0;
   double cx = 0.0;
   double cy = 0.0;
-  int min_depth = 0;  // raw depth window, both ends inclusive
+  int min_depth = 0;  // depth window in depth units, both ends inclusive
   int max_depth = 0;
+  double depth_scale = 0.001;  // metres per depth unit; see DepthOptions
 };
 
-// Metres when the depth image is in millimetres and the transforms in metres.
+// How depth values become metres, and which count as depth.
+//
+// A depth unit is depth_scale metres. A 16-bit image holds depth units: 0.001 for the
+// millimetres most 16UC1 drivers publish (RealSense, Kinect, OpenNI), 1 / 5000.0 for TUM
+// RGB-D and ICL-NUIM files. A 32-bit float image holds metres whatever the scale, and a
+// value that is NaN, infinite, zero or negative is no depth (as in depth_image_proc).
+// The window is in depth units for both: a 16-bit value d is kept when
+// min_depth <= d <= max_depth (so a raw 0 passes when min_depth <= 0); a float value z when
+// min_depth * depth_scale <= z <= max_depth * depth_scale, the products taken in double.
+// With the defaults both keep every depth from 1 mm on.
+struct DepthOptions {
+  double depth_scale = 0.001;
+  int min_depth = 1;
+  int max_depth = std::numeric_limits<int>::max();
+};
+
+// Metres, when the depth unit is right (see DepthOptions) and the transforms are in metres.
 //
 // Like Eigen's fixed-size vectors, a default-constructed point is left uninitialised (with or
 // without {}): projections size their results without clearing memory they overwrite at
@@ -50,11 +72,24 @@ struct ProjectedPoint {
 };
 
 // Every combination of depth image (file path or image), camera (model or CameraInfo) and
-// transform form (JSON document, Transform, TransformStamped or matrix, both alike).
+// transform form (JSON document, Transform, TransformStamped or matrix, both alike), for
+// 16-bit images in millimetres (depth_scale 0.001) with the window [min_depth, max_depth].
 // Failures throw std::runtime_error, or the JSON library's exception for a malformed
 // transform; checked in this order: arm_base_to_map, camera_to_arm_base, reading the file,
-// intrinsics, empty image, pixel type, width, height. A size of 0 in the camera skips its
-// check. The logger is accepted for symmetry with the rest of the library and never used.
+// intrinsics ("camera_intrinsics invalid" unless fx > 0 and fy > 0), empty image, pixel type
+// (CV_16UC1 only), width, height. A size of 0 in the camera skips its check. The logger is
+// accepted for symmetry with the rest of the library and never used.
+//
+// Then inputs that would give non-finite points are refused, each with a message naming it:
+//   "camera_intrinsics invalid: fx=1e-320 is not a finite normal number" for an infinite or
+//     denormal focal length, "camera_intrinsics invalid: cx=nan is not finite" for the
+//     principal point;
+//   "camera_to_arm_base invalid: entry (0,3)=inf is not finite", likewise arm_base_to_map;
+//   "camera_to_arm_base out of range: points could reach 1e+300 m along an axis, 1e+38 m or
+//     more is refused", likewise "camera_to_map (arm_base_to_map * camera_to_arm_base)", when
+//     a pixel of the image at the largest depth the window keeps (taken as at least 1 unit,
+//     or 1 m for float images) could land that far from the frame's origin: a translation
+//     of 1e300, or fx = 1e-300.
 VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
     const std::string& depth_image_path, const CameraModel& model,
     const nlohmann::json& camera_to_arm_base, const nlohmann::json& arm_base_to_map, int min_depth,
@@ -128,16 +163,87 @@ VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
     const Eigen::Matrix4d& camera_to_arm_base, const Eigen::Matrix4d& arm_base_to_map,
     int min_depth, int max_depth, const rclcpp::Logger& logger);
 
+// The same sixteen forms for any depth unit and for float depth in metres: `depth_options`
+// replaces the window and the logger. The checks and messages are those above, except that
+// CV_32FC1 images are accepted too ("Depth image must be CV_16UC1 or CV_32FC1, actual type="
+// for others) and a depth scale that is not finite, normal and positive is refused:
+// "depth_scale invalid: 0 is not a finite positive normal number".
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const std::string& depth_image_path, const CameraModel& model,
+                        const nlohmann::json& camera_to_arm_base,
+                        const nlohmann::json& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const CameraModel& model,
+    const geometry_msgs::msg::Transform& camera_to_arm_base,
+    const geometry_msgs::msg::Transform& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const CameraModel& model,
+    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+    const geometry_msgs::msg::TransformStamped& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const std::string& depth_image_path, const CameraModel& model,
+                        const Eigen::Matrix4d& camera_to_arm_base,
+                        const Eigen::Matrix4d& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
+    const nlohmann::json& camera_to_arm_base, const nlohmann::json& arm_base_to_map,
+    const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
+    const geometry_msgs::msg::Transform& camera_to_arm_base,
+    const geometry_msgs::msg::Transform& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
+    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+    const geometry_msgs::msg::TransformStamped& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
+    const Eigen::Matrix4d& camera_to_arm_base, const Eigen::Matrix4d& arm_base_to_map,
+    const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const cv::Mat& depth_image, const CameraModel& model, const nlohmann::json& camera_to_arm_base,
+    const nlohmann::json& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const cv::Mat& depth_image, const CameraModel& model,
+    const geometry_msgs::msg::Transform& camera_to_arm_base,
+    const geometry_msgs::msg::Transform& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const cv::Mat& depth_image, const CameraModel& model,
+    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+    const geometry_msgs::msg::TransformStamped& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const cv::Mat& depth_image, const CameraModel& model, const Eigen::Matrix4d& camera_to_arm_base,
+    const Eigen::Matrix4d& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
+                        const nlohmann::json& camera_to_arm_base,
+                        const nlohmann::json& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
+    const geometry_msgs::msg::Transform& camera_to_arm_base,
+    const geometry_msgs::msg::Transform& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
+    const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
+    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
+    const geometry_msgs::msg::TransformStamped& arm_base_to_map, const DepthOptions& depth_options);
+VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
+createProjectionContext(const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
+                        const Eigen::Matrix4d& camera_to_arm_base,
+                        const Eigen::Matrix4d& arm_base_to_map, const DepthOptions& depth_options);
+
 // The depth image file as the path overloads above read it: as stored, so a 16-bit PNG stays
-// 16-bit single-channel (its pixel type is not checked here). Throws std::runtime_error
+// 16-bit single-channel and a 32-bit float TIFF stays float (its pixel type is not checked
+// here). Throws std::runtime_error
 // "Failed to read depth image: <path>" for a file that is missing, unreadable, or that the
 // image library cannot decode or refuses.
 VANTOREL_BASE_UTILS_PUBLIC cv::Mat readDepthImage(const std::string& depth_image_path);
 
-// Pixels are (u, v) = (column, row). Pixels off the image or with a raw depth outside
-// [min_depth, max_depth] are dropped silently; the others keep their input order.
+// Pixels are (u, v) = (column, row). Pixels off the image or without depth in the window
+// (see DepthOptions) are dropped silently; the others keep their input order. Every
+// coordinate returned is finite.
 // Each throws std::runtime_error("ProjectionContext is invalid") for a context with no
-// 16-bit depth image or without positive focal lengths.
+// 16-bit or float depth image, without positive focal lengths, or (built by hand) with any
+// input createProjectionContext would refuse.
 VANTOREL_BASE_UTILS_PUBLIC std::vector<ProjectedPoint> projectImagePointsToMap(
     const ProjectionContext& ctx, const std::vector<std::array<int, 2>>& pixels);
 VANTOREL_BASE_UTILS_PUBLIC std::vector<ProjectedPoint> projectImagePointsToArmBase(

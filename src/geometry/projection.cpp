@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "geometry/projection_checks.hpp"
 #include "geometry/projection_kernel.hpp"
 #include "io/number_to_int.hpp"
 
@@ -10,11 +11,11 @@ namespace vantorel_base_utils {
 
 namespace {
 
-// Besides the documented conditions, a hand-built context whose image is not a 2-D 16-bit
-// single-channel image is refused: reading it as 16-bit depth would run past its rows.
+// Besides the documented conditions, a hand-built context is refused when it holds anything
+// its construction would have refused: an image other than a 2-D 16-bit or float one (read
+// as 16-bit depth it would run past its rows), or inputs that could give non-finite points.
 void checkContext(const ProjectionContext& ctx) {
-  const bool has_depth = !ctx.depth.empty() && ctx.depth.dims == 2 && ctx.depth.type() == CV_16UC1;
-  if (!has_depth || !(ctx.fx > 0.0) || !(ctx.fy > 0.0)) {
+  if (projection_checks::contextProblem(ctx)) {
     throw std::runtime_error("ProjectionContext is invalid");
   }
 }
@@ -22,10 +23,17 @@ void checkContext(const ProjectionContext& ctx) {
 std::vector<ProjectedPoint> projectChecked(const ProjectionContext& ctx,
                                            const std::vector<std::array<int, 2>>& pixels,
                                            const Eigen::Matrix4d& camera_to_target) {
-  const auto view = projection_kernel::depthViewOf(ctx.depth, ctx.min_depth, ctx.max_depth);
-  return projection_kernel::projectPixels(
-      view, projection_kernel::liftFor(ctx.fx, ctx.fy, ctx.cx, ctx.cy, camera_to_target), pixels,
-      projection_kernel::blockProjectorFor(view));
+  namespace kernel = projection_kernel;
+  if (ctx.depth.type() == CV_32FC1) {
+    const auto view =
+        kernel::metricDepthViewOf(ctx.depth, ctx.min_depth, ctx.max_depth, ctx.depth_scale);
+    const auto lift = kernel::liftFor(ctx.fx, ctx.fy, ctx.cx, ctx.cy, 1.0, camera_to_target);
+    return kernel::projectPixels(view, lift, pixels, kernel::projectorFor(view));
+  }
+  const auto view = kernel::depthViewOf(ctx.depth, ctx.min_depth, ctx.max_depth);
+  const auto lift =
+      kernel::liftFor(ctx.fx, ctx.fy, ctx.cx, ctx.cy, ctx.depth_scale, camera_to_target);
+  return kernel::projectPixels(view, lift, pixels, kernel::projectorFor(view));
 }
 
 std::vector<ProjectedPoint> projectPoints(const ProjectionContext& ctx,

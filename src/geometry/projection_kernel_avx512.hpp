@@ -15,11 +15,21 @@ namespace projection_kernel {
 
 #if VANTOREL_HAVE_AVX512_PROJECTION
 // Whether this CPU has the instructions and the image is small enough for 32-bit offsets.
-bool avx512ProjectionUsable(const DepthView& view);
+template <typename Sample>
+bool avx512ProjectionUsable(const DepthView<Sample>& view);
 
-// A BlockProjector.
-std::size_t projectBlockAvx512(const std::array<int, 2>* pixels, std::size_t count,
-                               const DepthView& view, const Lift& lift, ProjectedPoint* out);
+// ListProjectors, in place and streamed (plain overloads rather than templates: the
+// compiler applies the instruction set to each definition).
+std::size_t projectListAvx512(const std::array<int, 2>* pixels, std::size_t count,
+                              const DepthView<std::uint16_t>& view, const Lift& lift,
+                              ProjectedPoint* out);
+std::size_t projectListAvx512(const std::array<int, 2>* pixels, std::size_t count,
+                              const DepthView<float>& view, const Lift& lift, ProjectedPoint* out);
+std::size_t streamListAvx512(const std::array<int, 2>* pixels, std::size_t count,
+                             const DepthView<std::uint16_t>& view, const Lift& lift,
+                             ProjectedPoint* out);
+std::size_t streamListAvx512(const std::array<int, 2>* pixels, std::size_t count,
+                             const DepthView<float>& view, const Lift& lift, ProjectedPoint* out);
 #endif
 
 }  // namespace projection_kernel

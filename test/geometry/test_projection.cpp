@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -57,6 +58,20 @@ void expectPoint(const vbu::ProjectedPoint& p, float x, float y, float z) {
   EXPECT_FLOAT_EQ(p.z, z);
 }
 
+// The depth in metres the formula starts from, or nothing for a pixel without depth in the
+// window: 16-bit values are depth units, floats metres that must be finite and positive.
+std::optional<double> metresAt(const vbu::ProjectionContext& ctx, int u, int v) {
+  if (ctx.depth.type() == CV_32FC1) {
+    const float z = ctx.depth.at<float>(v, u);
+    const bool kept = std::isfinite(z) && z > 0 && z >= ctx.min_depth * ctx.depth_scale &&
+                      z <= ctx.max_depth * ctx.depth_scale;
+    return kept ? std::optional<double>(z) : std::nullopt;
+  }
+  const int d = ctx.depth.at<std::uint16_t>(v, u);
+  const bool kept = d >= ctx.min_depth && d <= ctx.max_depth;
+  return kept ? std::optional<double>(d * ctx.depth_scale) : std::nullopt;
+}
+
 // The formula as written down, in double precision, one pixel at a time.
 std::vector<vbu::ProjectedPoint> referenceProjection(const vbu::ProjectionContext& ctx,
                                                      const Pixels& pixels,
@@ -66,11 +81,11 @@ std::vector<vbu::ProjectedPoint> referenceProjection(const vbu::ProjectionContex
     if (u < 0 || u >= ctx.depth.cols || v < 0 || v >= ctx.depth.rows) {
       continue;
     }
-    const int d = ctx.depth.at<std::uint16_t>(v, u);
-    if (d < ctx.min_depth || d > ctx.max_depth) {
+    const std::optional<double> metres = metresAt(ctx, u, v);
+    if (!metres) {
       continue;
     }
-    const double z = d * 0.001;
+    const double z = *metres;
     const double x = (u - ctx.cx) * z / ctx.fx;
     const double y = (v - ctx.cy) * z / ctx.fy;
     points.push_back({static_cast<float>(t(0, 0) * x + t(0, 1) * y + t(0, 2) * z + t(0, 3)),
@@ -78,6 +93,22 @@ std::vector<vbu::ProjectedPoint> referenceProjection(const vbu::ProjectionContex
                       static_cast<float>(t(2, 0) * x + t(2, 1) * y + t(2, 2) * z + t(2, 3))});
   }
   return points;
+}
+
+// The loop that CPUs without the wide instructions run.
+std::vector<vbu::ProjectedPoint> portableProjection(const vbu::ProjectionContext& ctx,
+                                                    const Pixels& pixels,
+                                                    const Eigen::Matrix4d& t) {
+  namespace kernel = vbu::projection_kernel;
+  if (ctx.depth.type() == CV_32FC1) {
+    return kernel::projectPixels(
+        kernel::metricDepthViewOf(ctx.depth, ctx.min_depth, ctx.max_depth, ctx.depth_scale),
+        kernel::liftFor(ctx.fx, ctx.fy, ctx.cx, ctx.cy, 1.0, t), pixels,
+        kernel::portableProjector<float>());
+  }
+  return kernel::projectPixels(kernel::depthViewOf(ctx.depth, ctx.min_depth, ctx.max_depth),
+                               kernel::liftFor(ctx.fx, ctx.fy, ctx.cx, ctx.cy, ctx.depth_scale, t),
+                               pixels, kernel::portableProjector<std::uint16_t>());
 }
 
 bool withinOneUlpOrNanometre(float actual, float expected) {
@@ -224,6 +255,20 @@ TEST(ProjectPixels, RefuseContextsThatCannotBeRead) {
   vbu::ProjectionContext eight_bit = context();
   eight_bit.depth = cv::Mat(kRows, kCols, CV_8UC1, cv::Scalar(1));
   invalid(eight_bit);
+  // Nor may one built by hand give non-finite points.
+  vbu::ProjectionContext denormal_fx = context();
+  denormal_fx.fx = 1e-320;
+  invalid(denormal_fx);
+  vbu::ProjectionContext far_map = context();
+  far_map.camera_to_map(2, 3) = 1e300;
+  invalid(far_map);
+  vbu::ProjectionContext no_scale = context();
+  no_scale.depth_scale = std::nan("");
+  invalid(no_scale);
+  vbu::ProjectionContext float_beyond_range = context(1, INT_MAX);
+  float_beyond_range.depth = cv::Mat(kRows, kCols, CV_32FC1, cv::Scalar(3e38));
+  float_beyond_range.depth_scale = 1e30;
+  invalid(float_beyond_range);
 }
 
 TEST(ProjectPixels, ReadsImagesWithPaddedRows) {
@@ -238,10 +283,24 @@ TEST(ProjectPixels, ReadsImagesWithPaddedRows) {
                    referenceProjection(ctx, pixels, ctx.camera_to_map));
 }
 
+// Float frames hold metres up to 70 m with NaN, infinities, zeros and negative values
+// sprinkled in.
+void fillFloatDepth(cv::Mat& depth, std::mt19937& rng) {
+  depth = cv::Mat(kRows, kCols, CV_32FC1);
+  cv::randu(depth, -2.0, 70.0);
+  const float odd[] = {std::nanf(""), INFINITY, -INFINITY, 0.0f, -0.0f, 1e-40f};
+  std::uniform_int_distribution<int> pick(0, 5);
+  for (int i = 0; i < 20000; ++i) {
+    depth.at<float>(i * 7 % kRows, i * 31 % kCols) = odd[pick(rng)];
+  }
+}
+
 TEST(ProjectPixels, WholeFramesMatchTheDoublePrecisionFormula) {
   std::mt19937 rng(20240611);
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
-  for (int trial = 0; trial < 4; ++trial) {
+  // 16-bit millimetres, 16-bit TUM units (1/5000 m), 16-bit 0.1 mm, float metres.
+  const double scales[] = {0.001, 0.001, 0.001, 0.001, 1 / 5000.0, 0.0001, 0.001, 0.001};
+  for (int trial = 0; trial < 8; ++trial) {
     Eigen::Matrix4d camera_to_arm_base = translation(unit(rng), unit(rng), unit(rng));
     camera_to_arm_base.topLeftCorner<3, 3>() =
         Eigen::Quaterniond(unit(rng), unit(rng), unit(rng), unit(rng))
@@ -255,9 +314,18 @@ TEST(ProjectPixels, WholeFramesMatchTheDoublePrecisionFormula) {
     ctx.fy = ctx.fx * (1 + 0.05 * unit(rng));
     ctx.cx = kCols / 2.0 + 30 * unit(rng);
     ctx.cy = kRows / 2.0 + 30 * unit(rng);
-    cv::randu(ctx.depth, 0, 65535);
-    ctx.min_depth = trial == 0 ? 0 : 300 * trial;
-    ctx.max_depth = 65535 - 2000 * trial;
+    ctx.depth_scale = scales[trial];
+    ctx.min_depth = trial % 4 == 0 ? 0 : 300 * (trial % 4);
+    ctx.max_depth = 65535 - 2000 * (trial % 4);
+    if (trial < 6) {
+      cv::randu(ctx.depth, 0, 65535);
+    } else {
+      fillFloatDepth(ctx.depth, rng);
+      // Millimetres as for 16-bit images, then a window below zero: no depth passes that
+      // is not positive.
+      ctx.min_depth = trial == 6 ? 500 : -1000;
+      ctx.max_depth = trial == 6 ? 60000 : 1000000;
+    }
 
     Pixels pixels = wholeFrame(ctx);
     // Some pixels off the image, scattered through the list; odd trials in random order.
@@ -272,14 +340,7 @@ TEST(ProjectPixels, WholeFramesMatchTheDoublePrecisionFormula) {
       expectSamePoints(t == &ctx.camera_to_map ? vbu::projectImagePointsToMap(ctx, pixels)
                                                : vbu::projectImagePointsToArmBase(ctx, pixels),
                        reference);
-      // The loop that CPUs without the wide instructions run.
-      const auto view =
-          vbu::projection_kernel::depthViewOf(ctx.depth, ctx.min_depth, ctx.max_depth);
-      expectSamePoints(
-          vbu::projection_kernel::projectPixels(
-              view, vbu::projection_kernel::liftFor(ctx.fx, ctx.fy, ctx.cx, ctx.cy, *t), pixels,
-              vbu::projection_kernel::projectBlockPortable),
-          reference);
+      expectSamePoints(portableProjection(ctx, pixels, *t), reference);
     }
   }
 }

@@ -13,6 +13,7 @@
 
 #include "support/png_claiming.hpp"
 #include "support/runtime_error_text.hpp"
+#include "support/starts_with.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/transforms.hpp"
@@ -21,6 +22,7 @@ namespace vbu = vantorel_base_utils;
 using nlohmann::json;
 using vantorel_test::pngClaiming;
 using vantorel_test::runtimeErrorText;
+using vantorel_test::startsWith;
 
 namespace {
 
@@ -239,8 +241,21 @@ TEST(ProjectionContextOverloads, EveryInputFormBuildsTheSameContext) {
   to_arm_stamped.transform = to_arm_msg;
   to_map_stamped.transform = to_map_msg;
 
+  vbu::DepthOptions options;
+  options.depth_scale = 1 / 5000.0;
+  options.min_depth = 7;
+  options.max_depth = 9;
   std::vector<vbu::ProjectionContext> built;
+  std::vector<vbu::ProjectionContext> built_with_options;
   const auto with_transforms = [&](const auto& depth_source, const auto& camera) {
+    built_with_options.push_back(
+        vbu::createProjectionContext(depth_source, camera, to_arm_json, to_map_json, options));
+    built_with_options.push_back(
+        vbu::createProjectionContext(depth_source, camera, to_arm_msg, to_map_msg, options));
+    built_with_options.push_back(vbu::createProjectionContext(depth_source, camera, to_arm_stamped,
+                                                              to_map_stamped, options));
+    built_with_options.push_back(
+        vbu::createProjectionContext(depth_source, camera, to_arm, to_map, options));
     built.push_back(vbu::createProjectionContext(depth_source, camera, to_arm_json, to_map_json, 7,
                                                  9, kLogger));
     built.push_back(
@@ -256,13 +271,121 @@ TEST(ProjectionContextOverloads, EveryInputFormBuildsTheSameContext) {
   with_transforms(image, info);
 
   ASSERT_EQ(built.size(), 16u);
-  for (const vbu::ProjectionContext& ctx : built) {
-    EXPECT_EQ(cv::countNonZero(ctx.depth != image), 0);
-    EXPECT_TRUE(ctx.camera_to_arm_base.isApprox(to_arm, 1e-12));
-    EXPECT_TRUE(ctx.camera_to_map.isApprox(to_map * to_arm, 1e-12));
-    EXPECT_EQ(ctx.fx, 500);
-    EXPECT_EQ(ctx.cy, 240);
-    EXPECT_EQ(ctx.min_depth, 7);
-    EXPECT_EQ(ctx.max_depth, 9);
+  ASSERT_EQ(built_with_options.size(), 16u);
+  for (const auto* contexts : {&built, &built_with_options}) {
+    for (const vbu::ProjectionContext& ctx : *contexts) {
+      EXPECT_EQ(cv::countNonZero(ctx.depth != image), 0);
+      EXPECT_TRUE(ctx.camera_to_arm_base.isApprox(to_arm, 1e-12));
+      EXPECT_TRUE(ctx.camera_to_map.isApprox(to_map * to_arm, 1e-12));
+      EXPECT_EQ(ctx.fx, 500);
+      EXPECT_EQ(ctx.cy, 240);
+      EXPECT_EQ(ctx.min_depth, 7);
+      EXPECT_EQ(ctx.max_depth, 9);
+      EXPECT_EQ(ctx.depth_scale, contexts == &built ? 0.001 : 1 / 5000.0);
+    }
+  }
+}
+
+TEST(ProjectionContextDepthOptions, TakeFloatMetresFromImagesAndFilesAndAnyDepthUnit) {
+  TempDir dir;
+  cv::Mat metres(3, 4, CV_32FC1, cv::Scalar(1.25f));
+  metres.at<float>(0, 0) = std::nanf("");
+  ASSERT_TRUE(cv::imwrite(dir.file("depth.tiff"), metres));
+  const vbu::DepthOptions defaults;
+  for (const auto& ctx :
+       {vbu::createProjectionContext(metres, model(4, 3), Eigen::Matrix4d::Identity(),
+                                     Eigen::Matrix4d::Identity(), defaults),
+        vbu::createProjectionContext(dir.file("depth.tiff"), model(4, 3),
+                                     Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(),
+                                     defaults)}) {
+    ASSERT_EQ(ctx.depth.type(), CV_32FC1);
+    // Metres as they are (the scale only places the window), NaN no depth.
+    const auto points = vbu::projectImagePointsToMap(ctx, {{0, 0}, {320, 240}, {3, 2}});
+    ASSERT_EQ(points.size(), 1u);
+    EXPECT_EQ(points[0].z, 1.25f);
+  }
+  // The overloads without options keep refusing float images; others refuse other types.
+  EXPECT_EQ(coreFailure(metres, model(4, 3)), "Depth image must be CV_16UC1, actual type=5");
+  EXPECT_EQ(runtimeErrorText([&] {
+              vbu::createProjectionContext(depthImage(3, 4, CV_8UC1), model(4, 3),
+                                           Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(),
+                                           defaults);
+            }),
+            "Depth image must be CV_16UC1 or CV_32FC1, actual type=0");
+
+  // A TUM RGB-D frame stores 5000 units per metre: raw 7650 on the optical axis is 1.53 m.
+  vbu::DepthOptions tum;
+  tum.depth_scale = 1 / 5000.0;
+  const auto ctx =
+      vbu::createProjectionContext(depthImage(480, 640) = 7650, model(640, 480),
+                                   Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(), tum);
+  EXPECT_FLOAT_EQ(vbu::projectImagePointsToArmBase(ctx, {{320, 240}}).at(0).z, 1.53f);
+}
+
+TEST(ProjectionContextChecks, RefuseInputsThatWouldGiveNonFinitePoints) {
+  const auto failure = [](vbu::CameraModel m, const Eigen::Matrix4d& camera_to_arm_base,
+                          const Eigen::Matrix4d& arm_base_to_map, double depth_scale = 0.001) {
+    vbu::DepthOptions options;
+    options.depth_scale = depth_scale;
+    return runtimeErrorText([&] {
+      vbu::createProjectionContext(depthImage(480, 640), m, camera_to_arm_base, arm_base_to_map,
+                                   options);
+    });
+  };
+  const Eigen::Matrix4d identity = Eigen::Matrix4d::Identity();
+  vbu::CameraModel m = model(640, 480);
+  m.fx = 1e-320;  // denormal: passes fx > 0, yet 1 / fx is infinite
+  EXPECT_EQ(failure(m, identity, identity),
+            "camera_intrinsics invalid: fx=1e-320 is not a finite normal number");
+  // The documented checks keep their precedence: the image is looked at first.
+  EXPECT_EQ(coreFailure(cv::Mat(), m), "Depth image is empty");
+  m = model(640, 480);
+  m.fy = INFINITY;
+  EXPECT_EQ(failure(m, identity, identity),
+            "camera_intrinsics invalid: fy=inf is not a finite normal number");
+  m = model(640, 480);
+  m.cx = std::nan("");
+  EXPECT_EQ(failure(m, identity, identity), "camera_intrinsics invalid: cx=nan is not finite");
+  m = model(640, 480);
+  m.fx = 1e-300;  // normal, but every point lands 1e+300 m away
+  EXPECT_TRUE(startsWith(failure(m, identity, identity),
+                         "camera_to_arm_base out of range: points could reach 2.09"));
+
+  Eigen::Matrix4d not_finite = identity;
+  not_finite(0, 3) = INFINITY;
+  EXPECT_EQ(failure(model(640, 480), identity, not_finite),
+            "arm_base_to_map invalid: entry (0,3)=inf is not finite");
+  not_finite(0, 3) = 0;
+  not_finite(1, 1) = std::nan("");
+  EXPECT_EQ(failure(model(640, 480), not_finite, identity),
+            "camera_to_arm_base invalid: entry (1,1)=nan is not finite");
+  EXPECT_EQ(failure(model(640, 480), translation(1e300, 0, 0), identity),
+            "camera_to_arm_base out of range: points could reach 1e+300 m along an axis, "
+            "1e+38 m or more is refused");
+  EXPECT_EQ(failure(model(640, 480), identity, translation(0, -1e300, 0)),
+            "camera_to_map (arm_base_to_map * camera_to_arm_base) out of range: points could "
+            "reach 1e+300 m along an axis, 1e+38 m or more is refused");
+  // The JSON form a tool reads is checked the same way.
+  const json far = {{"translation", {0, 0, 1e300}}, {"rotation", {1, 0, 0, 0}}};
+  const json near = {{"translation", {0, 0, 0}}, {"rotation", {1, 0, 0, 0}}};
+  EXPECT_TRUE(startsWith(runtimeErrorText([&] {
+                           vbu::createProjectionContext(depthImage(4, 4), model(4, 4), near, far, 1,
+                                                        10000, kLogger);
+                         }),
+                         "camera_to_map (arm_base_to_map * camera_to_arm_base) out of range"));
+
+  for (const double scale : {0.0, -0.001, std::nan(""), HUGE_VAL, 1e-310}) {
+    EXPECT_TRUE(
+        startsWith(failure(model(640, 480), identity, identity, scale), "depth_scale invalid: "));
+  }
+  EXPECT_EQ(failure(model(640, 480), identity, identity, 0.0),
+            "depth_scale invalid: 0 is not a finite positive normal number");
+
+  // Just inside the limit every point is still finite.
+  const auto edge =
+      vbu::createProjectionContext(depthImage(480, 640) = 65535, model(640, 480),
+                                   translation(9.9e37, 0, 0), identity, 0, 65535, kLogger);
+  for (const auto& p : vbu::projectImagePointsToMap(edge, {{0, 0}, {639, 479}})) {
+    EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
   }
 }
