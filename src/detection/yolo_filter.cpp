@@ -214,6 +214,9 @@ class KeptBoxIndex {
 // pair with gives the same flags as comparing every kept box with every later one.
 class ClassSuppression {
  public:
+  // Up to this many boxes, comparing each with the kept ones beats building an index.
+  static constexpr std::size_t kSmallClass = 256;
+
   ClassSuppression(const std::vector<YoloDetection>& detections, std::vector<std::size_t> order,
                    float iou_threshold)
       : detections_(detections), order_(std::move(order)), threshold_(iou_threshold) {}
@@ -228,10 +231,12 @@ class ClassSuppression {
       suppressed[order_[rank]] = true;
       ++count;
     };
-    if (threshold_ >= 0.0F) {
-      runNonNegative(flag);
+    if (threshold_ < 0.0F) {
+      runAgainstKept(flag, true);
+    } else if (order_.size() <= kSmallClass) {
+      runAgainstKept(flag, false);
     } else {
-      runNegative(flag);
+      runNonNegative(flag);
     }
     return count;
   }
@@ -283,16 +288,17 @@ class ClassSuppression {
     }
   }
 
-  // Below 0 every pair with a positive union and a ratio that is a number suppresses, so
-  // boxes meet through their stored areas rather than their corners. Two boxes of area 0
-  // have a union of at most 0, so a box of area 0 need only be compared with the kept boxes
-  // of other areas.
+  // Every box against every kept one, which is the rule itself: for classes too small to
+  // repay building an index, and below 0. There every pair with a positive union and a ratio
+  // that is a number suppresses, so boxes meet through their stored areas rather than their
+  // corners; two boxes of area 0 have a union of at most 0, so `split_zero_area` compares a
+  // box of area 0 only with the kept boxes of other areas.
   template <typename Flag>
-  void runNegative(Flag flag) const {
+  void runAgainstKept(Flag flag, bool split_zero_area) const {
     std::vector<std::size_t> kept;
     std::vector<std::size_t> kept_with_area;
     for (std::size_t rank = 0; rank < order_.size(); ++rank) {
-      const bool zero_area = box(rank).area == 0.0F;
+      const bool zero_area = split_zero_area && box(rank).area == 0.0F;
       if (suppressedByAny(zero_area ? kept_with_area : kept, rank)) {
         flag(rank);
         continue;

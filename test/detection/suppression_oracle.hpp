@@ -15,7 +15,17 @@
 
 namespace suppression_oracle {
 
+using vantorel_base_utils::yolo_mask_parser::ParsedYolo;
 using vantorel_base_utils::yolo_mask_parser::YoloDetection;
+
+// The indices of the detections a result holds, in its order.
+inline std::vector<std::size_t> indices(const ParsedYolo& parsed) {
+  std::vector<std::size_t> out;
+  for (const auto& d : parsed.detections) {
+    out.push_back(d.index);
+  }
+  return out;
+}
 
 // Input positions of the detections that stay, in input order.
 inline std::vector<std::size_t> keptPositions(const std::vector<YoloDetection>& detections,

@@ -263,7 +263,7 @@ TEST_F(FramePoints, ReplacingKeepsPermissionsAndFollowsNoPlantedLinks) {
   vantorel_tools::writeOutputs((work_ / "fresh").string(), smallInputs(), smallResult(2, 10),
                                kToolLogger);
   EXPECT_EQ(vantorel_test::readFile(victim.string()), "keep me");
-  EXPECT_EQ(outputSet(out), outputSet(work_ / "fresh"));
+  EXPECT_TRUE(outputSet(out) == outputSet(work_ / "fresh")) << "not the new set";
   EXPECT_FALSE(fs::is_symlink(out / "overlay.png"));
   EXPECT_EQ(permissionsOf(out / "points.json"), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(permissionsOf(out / "points.ply"),
@@ -295,15 +295,16 @@ TEST_F(FramePoints, AFailedWriteIsReportedAndKeepsThePreviousSet) {
     return "no failure reported";
   });
   EXPECT_EQ(report, "");
-  EXPECT_EQ(outputSet(out), previous);
+  EXPECT_TRUE(outputSet(out) == previous) << "the previous set was changed";
 
   // A target that cannot be replaced stops the run before any other target is touched.
   fs::remove(out / "overlay.png");
   fs::create_directory(out / "overlay.png");
   EXPECT_THROW(vantorel_tools::writeOutputs(out.string(), smallInputs(), big, kToolLogger),
                std::runtime_error);
-  EXPECT_EQ(vantorel_test::readFile((out / "points.json").string()), previous[0]);
-  EXPECT_EQ(vantorel_test::readFile((out / "points.ply").string()), previous[1]);
+  EXPECT_TRUE(vantorel_test::readFile((out / "points.json").string()) == previous[0] &&
+              vantorel_test::readFile((out / "points.ply").string()) == previous[1])
+      << "a target replaced although the set could not be";
   std::set<std::string> entries;
   for (const auto& entry : fs::directory_iterator(out)) {
     entries.insert(entry.path().filename().string());

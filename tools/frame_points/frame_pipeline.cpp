@@ -1,6 +1,7 @@
 #include "frame_pipeline.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -111,9 +112,9 @@ cv::Mat readDepth(const std::string& path, const sensor_msgs::msg::CameraInfo& c
   }
   cv::Mat depth;
   try {
-    depth = cv::imdecode(
-        cv::Mat(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<char*>(bytes.data())),
-        cv::IMREAD_UNCHANGED);
+    const cv::_InputArray encoded(reinterpret_cast<const uchar*>(bytes.data()),
+                                  static_cast<int>(bytes.size()));
+    depth = cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
   } catch (const cv::Exception&) {
     depth = cv::Mat();
   }
@@ -185,27 +186,28 @@ void projectInstances(const FrameInputs& inputs, const FrameOptions& options,
   }
 }
 
-// Class masks that some detection will cut its pixels from: those of its class, when it
-// has no instance mask of its own.
-std::vector<std::string> classMasksInUse(const ymp::ParsedYolo& parsed) {
-  std::set<std::string> keys;
-  for (const auto& d : parsed.detections) {
-    const std::string key = std::to_string(d.cls);
-    if (parsed.instance_masks.count(d.index) == 0 && parsed.masks_base64.count(key) > 0) {
-      keys.insert(key);
+// The class ids of the class masks, as detections name them; a key that is no id's text
+// ("07", "abc") is left out, since no detection can use it.
+std::vector<int> classMaskIds(const ymp::ParsedYolo& parsed) {
+  std::vector<int> ids;
+  for (const auto& [key, text] : parsed.masks_base64) {
+    int id = 0;
+    const char* end = key.data() + key.size();
+    if (std::from_chars(key.data(), end, id).ptr == end && std::to_string(id) == key) {
+      ids.push_back(id);
     }
   }
-  return {keys.begin(), keys.end()};
+  return ids;
 }
 
 // The library logs a class mask that does not decode and goes on without it; the tool stops
-// instead, as its README promises. One probe detection per class mask in use, covering the
-// mask's first pixel, which every decoded mask has, tells: its window is empty exactly when
-// the library could not decode the mask. The masks are decoded once, probes included.
+// instead, as its README promises. One probe detection per class mask, covering the mask's
+// first pixel, which every decoded mask has, tells: its window is empty exactly when the
+// library could not decode the mask. The masks are still decoded once.
 std::vector<ymp::InstancePixelSet> pixelSetsOf(ymp::ParsedYolo parsed,
                                                const std::string& detections_path,
                                                const rclcpp::Logger& logger) {
-  const std::vector<std::string> keys = classMasksInUse(parsed);
+  const std::vector<int> ids = classMaskIds(parsed);
   std::size_t probe_index = 0;
   for (const auto& d : parsed.detections) {
     probe_index = std::max(probe_index, d.index + 1);
@@ -214,14 +216,14 @@ std::vector<ymp::InstancePixelSet> pixelSetsOf(ymp::ParsedYolo parsed,
     probe_index = std::max(probe_index, parsed.instance_masks.rbegin()->first + 1);
   }
   const std::size_t real_count = parsed.detections.size();
-  for (const std::string& key : keys) {
-    parsed.detections.push_back(
-        {probe_index++, 0.0F, 0.0F, 1.0F, 1.0F, std::stoi(key), 0.0F, 1.0F});
+  for (const int id : ids) {
+    parsed.detections.push_back({probe_index++, 0.0F, 0.0F, 1.0F, 1.0F, id, 0.0F, 1.0F});
   }
   std::vector<ymp::InstancePixelSet> sets = ymp::buildInstancePixelSets(parsed, logger);
-  for (std::size_t k = 0; k < keys.size(); ++k) {
+  for (std::size_t k = 0; k < ids.size(); ++k) {
     if (sets[real_count + k].roi_width == 0) {
-      throw InputError(detections_path + ": class mask " + keys[k] + " does not decode");
+      throw InputError(detections_path + ": class mask " + std::to_string(ids[k]) +
+                       " does not decode");
     }
   }
   sets.resize(real_count);

@@ -36,7 +36,8 @@ constexpr std::chrono::seconds kLockWait{30};
 class FolderLock {
  public:
   explicit FolderLock(const fs::path& dir) : path_(dir / kLockName) {
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    // Read-only is enough to lock, and lets every user who can read the file take its turn.
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd_ < 0) {
       failWithErrno(path_, "cannot open the lock file");
     }
