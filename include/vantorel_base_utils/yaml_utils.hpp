@@ -20,8 +20,15 @@ constexpr std::size_t kYamlMaxConvertedNodes = 1'000'000;
 constexpr std::size_t kYamlMaxConvertedBytes = std::size_t{64} << 20;  // scalar and key text
 constexpr std::size_t kYamlMaxDepth = 1000;
 
+// Bounds of loading a file, checked before yaml-cpp builds its node tree (several hundred
+// bytes per node): its size, and the nodes of its first document, keys included.
+constexpr std::size_t kYamlMaxFileBytes = std::size_t{16} << 20;
+constexpr std::size_t kYamlMaxParsedNodes = 1'000'000;
+
 // Loads the first document of the file. Load failures are logged at ERROR and rethrown
-// unchanged; a null root is logged at WARN and returned.
+// unchanged; a null root is logged at WARN and returned. A path that is no regular file
+// fails as a missing one does (YAML::BadFile; pipes are never waited on); a file beyond the
+// loading bounds above fails with YAML::ParserException before its tree is built.
 VANTOREL_BASE_UTILS_PUBLIC YAML::Node readYaml(const std::string& file_path,
                                                const rclcpp::Logger& logger);
 

@@ -1,62 +1,130 @@
 // The camera_calibration YAML file read into a CameraInfo message.
 #include "vantorel_base_utils/camera_calibration.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <yaml-cpp/yaml.h>
 
+#include "io/regular_file.hpp"
 #include "vantorel_base_utils/yaml_utils.hpp"
 
 namespace vantorel_base_utils {
 
 namespace {
 
-using nlohmann::json;
-
 // Largest image side accepted; far above any camera, far below what would overflow.
-constexpr std::int64_t kMaxImageSide = 1'000'000;
+constexpr int kMaxImageSide = 1'000'000;
 
-template <std::size_t N>
-std::array<double, N> calibrationMatrix(const json& doc, const char* key) {
-  const json& data = doc.at(key).at("data");
-  if (!data.is_array() || data.size() != N) {
-    throw std::runtime_error(std::string(key) + ".data must hold " + std::to_string(N) +
-                             " numbers");
-  }
-  std::array<double, N> values{};
-  for (std::size_t i = 0; i < N; ++i) {
-    values[i] = data[i].get<double>();
-  }
-  return values;
+[[noreturn]] void invalid(const std::string& reason) {
+  throw std::runtime_error(reason);
 }
 
-std::uint32_t imageSize(const json& doc, const char* key) {
-  const auto value = doc.at(key).get<std::int64_t>();
+// The member `key` of a mapping; nothing when it is absent or null.
+std::optional<YAML::Node> memberOf(const YAML::Node& map, const std::string& key) {
+  const YAML::Node value = map[key];
+  if (!value.IsDefined() || value.IsNull()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+YAML::Node requiredMember(const YAML::Node& map, const std::string& key) {
+  std::optional<YAML::Node> value = memberOf(map, key);
+  if (!value) {
+    invalid(key + " is missing");
+  }
+  return *value;
+}
+
+// The text of a name exactly as written: "0815" stays "0815", "on" stays "on".
+std::string textOf(const YAML::Node& root, const std::string& key, const std::string& absent) {
+  const std::optional<YAML::Node> value = memberOf(root, key);
+  if (!value) {
+    return absent;
+  }
+  if (!value->IsScalar()) {
+    invalid(key + " must be a single value");
+  }
+  return value->Scalar();
+}
+
+// A number as the YAML-to-JSON conversion reads one: an int (any base yaml-cpp detects),
+// else a floating-point value; booleans and other words are no numbers.
+bool numberOf(const YAML::Node& node, double& value) {
+  int integer = 0;
+  if (YAML::convert<int>::decode(node, integer)) {
+    value = integer;
+    return true;
+  }
+  return YAML::convert<double>::decode(node, value);
+}
+
+std::uint32_t imageSize(const YAML::Node& root, const std::string& key) {
+  int value = 0;
+  if (!YAML::convert<int>::decode(requiredMember(root, key), value)) {
+    invalid(key + " must be a whole number");
+  }
   if (value < 0 || value > kMaxImageSide) {
-    throw std::runtime_error(std::string(key) + " out of range");
+    invalid(key + " out of range");
   }
   return static_cast<std::uint32_t>(value);
 }
 
-sensor_msgs::msg::CameraInfo cameraInfoOf(const json& doc) {
-  sensor_msgs::msg::CameraInfo info;
-  info.header.frame_id = doc.value("camera_name", std::string());
-  info.width = imageSize(doc, "image_width");
-  info.height = imageSize(doc, "image_height");
-  info.distortion_model = doc.value("distortion_model", std::string("plumb_bob"));
-  if (doc.contains("distortion_coefficients")) {
-    info.d = doc.at("distortion_coefficients").at("data").get<std::vector<double>>();
+// The "data" list of a matrix member.
+std::vector<double> matrixData(const YAML::Node& matrix, const std::string& key) {
+  const std::optional<YAML::Node> data =
+      matrix.IsMap() ? memberOf(matrix, "data") : std::optional<YAML::Node>();
+  if (!data || !data->IsSequence()) {
+    invalid(key + ".data must be a list of numbers");
   }
-  info.k = calibrationMatrix<9>(doc, "camera_matrix");
-  info.r = doc.contains("rectification_matrix") ? calibrationMatrix<9>(doc, "rectification_matrix")
-                                                : std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1};
-  if (doc.contains("projection_matrix")) {
-    info.p = calibrationMatrix<12>(doc, "projection_matrix");
+  std::vector<double> values;
+  values.reserve(data->size());
+  for (const YAML::Node& item : *data) {
+    double value = 0.0;
+    if (!numberOf(item, value)) {
+      invalid(key + ".data must hold only numbers");
+    }
+    values.push_back(value);
+  }
+  return values;
+}
+
+template <std::size_t N>
+std::array<double, N> fixedMatrix(const YAML::Node& matrix, const std::string& key) {
+  const std::vector<double> data = matrixData(matrix, key);
+  if (data.size() != N) {
+    invalid(key + ".data must hold " + std::to_string(N) + " numbers");
+  }
+  std::array<double, N> values{};
+  std::copy(data.begin(), data.end(), values.begin());
+  return values;
+}
+
+sensor_msgs::msg::CameraInfo cameraInfoOf(const YAML::Node& root) {
+  if (!root.IsMap()) {
+    invalid("not a mapping of calibration members");
+  }
+  sensor_msgs::msg::CameraInfo info;
+  info.header.frame_id = textOf(root, "camera_name", "");
+  info.width = imageSize(root, "image_width");
+  info.height = imageSize(root, "image_height");
+  info.distortion_model = textOf(root, "distortion_model", "plumb_bob");
+  if (const auto d = memberOf(root, "distortion_coefficients")) {
+    info.d = matrixData(*d, "distortion_coefficients");
+  }
+  info.k = fixedMatrix<9>(requiredMember(root, "camera_matrix"), "camera_matrix");
+  const auto r = memberOf(root, "rectification_matrix");
+  info.r = r ? fixedMatrix<9>(*r, "rectification_matrix")
+             : std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1};
+  if (const auto p = memberOf(root, "projection_matrix")) {
+    info.p = fixedMatrix<12>(*p, "projection_matrix");
   }
   return info;
 }
@@ -65,12 +133,18 @@ sensor_msgs::msg::CameraInfo cameraInfoOf(const json& doc) {
 
 sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(const std::string& path,
                                                            const rclcpp::Logger& logger) {
-  // Checked first so that a missing file gets a plain message rather than the YAML reader's.
-  if (!std::ifstream(path, std::ios::binary).is_open()) {
-    throw std::runtime_error(path + ": cannot open file");
-  }
+  // Checked first so that a missing file gets a plain message rather than the YAML reader's,
+  // and so that no larger file is parsed at all.
   try {
-    return cameraInfoOf(readYamlToJson(path, logger));
+    checkRegularFile(path, kMaxCalibrationFileBytes);
+  } catch (const FileReadError& e) {
+    const bool missing = e.reason() == FileReadError::Reason::kCannotOpen;
+    throw std::runtime_error(path + ": " + (missing ? std::string("cannot open file") : e.what()));
+  }
+  // The members are read from the YAML nodes, not from their JSON conversion, which types a
+  // scalar by its text: a camera named 0815 would become the number 815.
+  try {
+    return cameraInfoOf(readYaml(path, logger));
   } catch (const std::exception& e) {
     throw std::runtime_error(path + ": not a camera calibration: " + e.what());
   }

@@ -8,13 +8,18 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
+#include <istream>
+#include <limits>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include <rclcpp/logging.hpp>
+
+#include "io/regular_file.hpp"
 
 namespace vantorel_base_utils {
 
@@ -26,8 +31,78 @@ namespace fs = std::filesystem;
   throw std::system_error(errno, std::generic_category(), what);
 }
 
-std::string serialise(const nlohmann::json& j, int indent) {
-  return j.dump(indent, ' ', false, nlohmann::json::error_handler_t::strict);
+using nlohmann::json;
+
+// Symbolic links followed before the chain counts as a loop, as the kernel counts them.
+constexpr int kMaxLinkHops = 40;
+
+std::string tooDeep() {
+  return "nested deeper than " + std::to_string(kJsonMaxDepth) + " levels";
+}
+
+// Container nesting of a document ("[[1]]" is 2 levels), walked without recursion and given
+// up as soon as it passes `max_depth`.
+bool nestedDeeperThan(const json& root, std::size_t max_depth) {
+  if (!root.is_structured()) {
+    return false;
+  }
+  std::vector<std::pair<json::const_iterator, json::const_iterator>> open;
+  open.emplace_back(root.cbegin(), root.cend());
+  while (!open.empty()) {
+    if (open.size() > max_depth) {
+      return true;
+    }
+    auto& [next, end] = open.back();
+    if (next == end) {
+      open.pop_back();
+      continue;
+    }
+    const json& child = *next++;
+    if (child.is_structured()) {
+      open.emplace_back(child.cbegin(), child.cend());
+    }
+  }
+  return false;
+}
+
+// The same count on the text of the first JSON value in a file, before the parser builds
+// anything: brackets outside strings, up to where that value ends. Syntax is left to the
+// parser, so malformed text only has to be counted, not understood.
+bool textNestedDeeperThan(const std::string& text, std::size_t max_depth) {
+  std::size_t depth = 0;
+  bool in_string = false;
+  bool escaped = false;
+  const std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a UTF-8 BOM
+  for (std::size_t i = start; i < text.size(); ++i) {
+    const char c = text[i];
+    if (escaped) {
+      escaped = false;
+    } else if (in_string) {
+      escaped = c == '\\';
+      in_string = c != '"';
+    } else if (c == '[' || c == '{') {
+      if (++depth > max_depth) {
+        return true;
+      }
+    } else if (depth == 0) {
+      if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+        return false;  // the first value is no container
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if ((c == ']' || c == '}') && --depth == 0) {
+      return false;
+    }
+  }
+  return false;
+}
+
+std::string serialise(const json& j, int indent) {
+  if (nestedDeeperThan(j, kJsonMaxDepth)) {
+    // The JSON library serialises recursively; deeper documents could exhaust the stack.
+    throw std::runtime_error(tooDeep());
+  }
+  return j.dump(indent, ' ', false, json::error_handler_t::strict);
 }
 
 void writeAll(int fd, const std::string& text) {
@@ -110,18 +185,31 @@ void syncDirectoryOf(const fs::path& target) {
   }
 }
 
-// Writing through a link updates the file it points to, as opening the path would.
-fs::path resolveLinks(const fs::path& path) {
-  return fs::is_symlink(path) ? fs::weakly_canonical(path) : path;
+// Writing through a link updates the file it points to, as opening the path would; a link
+// whose target does not exist yet creates that target.
+fs::path resolveLinks(fs::path path) {
+  for (int hop = 0; fs::is_symlink(path); ++hop) {
+    if (hop == kMaxLinkHops) {
+      throw std::system_error(ELOOP, std::generic_category(), "cannot follow the link");
+    }
+    const fs::path target = fs::read_symlink(path);
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  return path;
 }
 
-// Devices, pipes and the like hold no document to protect and cannot be renamed over.
+// Devices, pipes and the like hold no document to protect and cannot be renamed over. The
+// open does not wait: a pipe that nobody reads is refused rather than waited on forever.
 bool writeInPlace(const fs::path& target, const std::string& text) {
-  const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     return false;
   }
   OutputFile file(fd, target, false);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    throwErrno("cannot write");
+  }
   writeAll(file.fd(), text);
   file.close();
   return true;
@@ -180,8 +268,8 @@ bool writeAtomically(const fs::path& path, const std::string& text) {
 
 }  // namespace
 
-void saveJson(const nlohmann::json& j, const std::string& file_path, int indent,
-              const rclcpp::Logger& logger) {
+bool trySaveJson(const nlohmann::json& j, const std::string& file_path, int indent,
+                 const rclcpp::Logger& logger) {
   try {
     const std::string text = serialise(j, indent);
     const fs::path path(file_path);
@@ -190,27 +278,45 @@ void saveJson(const nlohmann::json& j, const std::string& file_path, int indent,
     }
     if (!writeAtomically(path, text)) {
       RCLCPP_ERROR(logger, "Failed to open file for writing: %s", file_path.c_str());
-      return;
+      return false;
     }
     RCLCPP_DEBUG(logger, "Saved JSON: %s", file_path.c_str());
+    return true;
   } catch (const std::exception& e) {
     RCLCPP_ERROR(logger, "Failed to save JSON %s: %s", file_path.c_str(), e.what());
+    return false;
   }
 }
 
+void saveJson(const nlohmann::json& j, const std::string& file_path, int indent,
+              const rclcpp::Logger& logger) {
+  trySaveJson(j, file_path, indent, logger);
+}
+
 nlohmann::json readJson(const std::string& file_path, const rclcpp::Logger& logger) {
-  std::ifstream in(file_path, std::ios::in);
-  if (!in.is_open()) {
-    RCLCPP_ERROR(logger, "Failed to open JSON file: %s", file_path.c_str());
-    return nlohmann::json::object();
+  std::string text;
+  try {
+    text = readRegularFile(file_path, std::numeric_limits<std::size_t>::max());
+  } catch (const FileReadError& e) {
+    if (e.reason() == FileReadError::Reason::kCannotOpen) {
+      RCLCPP_ERROR(logger, "Failed to open JSON file: %s", file_path.c_str());
+    } else {
+      RCLCPP_ERROR(logger, "Failed to read JSON file %s: %s", file_path.c_str(), e.what());
+    }
+    return json::object();
   }
   try {
-    nlohmann::json j;
+    if (textNestedDeeperThan(text, kJsonMaxDepth)) {
+      throw std::runtime_error(tooDeep());
+    }
+    TextBuffer buffer(text);
+    std::istream in(&buffer);  // the stream reader stops after the first value
+    json j;
     in >> j;
     return j;
   } catch (const std::exception& e) {
     RCLCPP_ERROR(logger, "Failed to read JSON file %s: %s", file_path.c_str(), e.what());
-    return nlohmann::json::object();
+    return json::object();
   }
 }
 

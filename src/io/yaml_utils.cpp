@@ -1,35 +1,85 @@
 // YAML files read into yaml-cpp nodes, and the public conversions to JSON.
 #include "vantorel_base_utils/yaml_utils.hpp"
 
-#include <fstream>
-#include <iterator>
+#include <istream>
 #include <stdexcept>
 #include <string>
 
 #include <yaml-cpp/depthguard.h>
+#include <yaml-cpp/eventhandler.h>
+#include <yaml-cpp/parser.h>
 #include <rclcpp/logging.hpp>
 
+#include "io/regular_file.hpp"
 #include "io/yaml_to_json.hpp"
 
 namespace vantorel_base_utils {
 
 namespace {
 
-// yaml-cpp's own file loading leaks its read buffer when reading fails under it (a path that
-// names a directory, an I/O error), so the file is read here and parsed from memory. Failing
-// to read is reported as yaml-cpp reports failing to open: the file is bad.
-YAML::Node loadFile(const std::string& file_path) {
-  std::ifstream in(file_path, std::ios::binary);
-  if (!in.is_open()) {
-    throw YAML::BadFile(file_path);
+// A refusal of the document as a whole, reported as the parser's own limits are.
+[[noreturn]] void refuseDocument(const std::string& reason) {
+  throw YAML::ParserException(YAML::Mark::null_mark(), reason);
+}
+
+// Counts the nodes of the first document as the parser reports them, without building any,
+// and stops the parse once there are too many: yaml-cpp's node tree takes several hundred
+// bytes per node, so the tree of a few megabytes of YAML can take gigabytes.
+class NodeCounter : public YAML::EventHandler {
+ public:
+  void OnDocumentStart(const YAML::Mark&) override {}
+  void OnDocumentEnd() override {}
+  void OnNull(const YAML::Mark&, YAML::anchor_t) override { count(); }
+  void OnAlias(const YAML::Mark&, YAML::anchor_t) override { count(); }
+  void OnScalar(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                const std::string&) override {
+    count();
   }
+  void OnSequenceStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                       YAML::EmitterStyle::value) override {
+    count();
+  }
+  void OnSequenceEnd() override {}
+  void OnMapStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                  YAML::EmitterStyle::value) override {
+    count();
+  }
+  void OnMapEnd() override {}
+
+ private:
+  void count() {
+    if (++nodes_ > kYamlMaxParsedNodes) {
+      refuseDocument("YAML document too large: more than " + std::to_string(kYamlMaxParsedNodes) +
+                     " nodes, keys included");
+    }
+  }
+  std::size_t nodes_ = 0;
+};
+
+// The file is read here rather than by yaml-cpp: its own loading leaks its read buffer when
+// reading fails under it (a path that names a directory, an I/O error), waits on pipes, and
+// reads files of any size. What cannot be read is reported as yaml-cpp reports failing to
+// open a file: the file is bad.
+YAML::Node loadFile(const std::string& file_path) {
   std::string text;
   try {
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (const std::exception&) {
+    text = readRegularFile(file_path, kYamlMaxFileBytes);
+  } catch (const FileReadError& e) {
+    if (e.reason() == FileReadError::Reason::kTooLarge) {
+      refuseDocument(std::string("YAML file ") + e.what());
+    }
     throw YAML::BadFile(file_path);
   }
-  return YAML::Load(text);
+  {
+    TextBuffer buffer(text);
+    std::istream in(&buffer);
+    YAML::Parser parser(in);
+    NodeCounter counter;
+    parser.HandleNextDocument(counter);
+  }
+  TextBuffer buffer(text);
+  std::istream in(&buffer);
+  return YAML::Load(in);
 }
 
 // The one rule of readYamlToJson beyond the plain conversion: a failure inside an element of

@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <stdexcept>
 #include <string>
 
 #include <rcutils/logging.h>
 
+#include "detection/suppression_oracle.hpp"
 #include "support/log_capture.hpp"
 #include "support/runtime_error_text.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
@@ -37,13 +39,7 @@ ymp::YoloDetection box(std::size_t index, int cls, float conf, float x1, float y
   return {index, x1, y1, x2, y2, cls, conf, std::max(x2 - x1, 0.F) * std::max(y2 - y1, 0.F)};
 }
 
-std::vector<std::size_t> indices(const ymp::ParsedYolo& parsed) {
-  std::vector<std::size_t> out;
-  for (const auto& d : parsed.detections) {
-    out.push_back(d.index);
-  }
-  return out;
-}
+using suppression_oracle::indices;
 
 std::vector<std::size_t> maskKeys(const ymp::ParsedYolo& parsed) {
   std::vector<std::size_t> out;
@@ -263,4 +259,54 @@ TEST(SameClassBboxNms, SuppressedBoxesSuppressNothingAndOrderIsKept) {
   stored.detections[0].conf = std::nanf("");
   stored.detections[1].area = 100.F;
   EXPECT_EQ(indices(ymp::sameClassBboxNms(stored, 0.5F, kLogger)), (std::vector<std::size_t>{1}));
+}
+
+namespace {
+
+// Boxes on a coarse grid, so that touching, nested, identical and empty boxes are common;
+// now and then an infinite or NaN corner, a stored area that disagrees with the corners, or
+// a NaN or repeated confidence.
+ymp::ParsedYolo randomBoxes(std::mt19937& random, std::size_t count) {
+  std::uniform_int_distribution<int> coordinate(0, 12);
+  std::uniform_int_distribution<int> percent(0, 99);
+  const float inf = std::numeric_limits<float>::infinity();
+  const float odd_values[] = {inf, -inf, std::nanf("")};
+  ymp::ParsedYolo parsed;
+  for (std::size_t i = 0; i < count; ++i) {
+    float corners[4];
+    for (float& c : corners) {
+      c = static_cast<float>(coordinate(random)) * 0.5F;
+      if (percent(random) < 2) {
+        c = odd_values[static_cast<std::size_t>(percent(random)) % 3];
+      }
+    }
+    const float conf =
+        percent(random) < 3 ? std::nanf("") : static_cast<float>(percent(random) % 7);
+    ymp::YoloDetection d =
+        box(i, percent(random) % 3, conf, corners[0], corners[1], corners[2], corners[3]);
+    if (percent(random) < 3) {
+      d.area = static_cast<float>(coordinate(random));
+    }
+    parsed.detections.push_back(d);
+  }
+  return parsed;
+}
+
+}  // namespace
+
+TEST(SameClassBboxNms, KeepsExactlyWhatComparingEveryPairKeeps) {
+  const LogCapture quiet;  // one INFO line per call that suppresses
+  std::mt19937 random(2024);
+  const float thresholds[] = {0.0F, 0.1F, 0.5F, 0.9F, 1.0F, -0.5F, std::nanf("")};
+  for (int round = 0; round < 400; ++round) {
+    // Every tenth round has classes large enough for the suppression's index.
+    const auto count = static_cast<std::size_t>(round % 10 == 9 ? 800 + round : 1 + round % 60);
+    const ymp::ParsedYolo input = randomBoxes(random, count);
+    for (const float threshold : thresholds) {
+      // Indices equal input positions here.
+      ASSERT_EQ(indices(ymp::sameClassBboxNms(input, threshold, kLogger)),
+                suppression_oracle::keptPositions(input.detections, threshold))
+          << "round " << round << ", threshold " << threshold;
+    }
+  }
 }

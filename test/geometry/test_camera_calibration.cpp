@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <string>
@@ -69,4 +71,38 @@ TEST(CameraCalibrationFile, FailuresNameTheFileAndTheReason) {
   EXPECT_EQ(failure(), path + ": not a camera calibration: image_width out of range");
   writeFile(path, "image_width: 4\n" + kCameraMatrix);
   EXPECT_EQ(failure().rfind(path + ": not a camera calibration: ", 0), 0u) << failure();
+}
+
+TEST(CameraCalibrationFile, NamesAreTakenAsWrittenAndNumbersStrictly) {
+  TempDir dir;
+  const std::string path = dir.file("camera.yaml");
+  writeFile(path, "image_width: 4\nimage_height: 3\ncamera_name: \"0815\"\n" + kCameraMatrix +
+                      "distortion_model: on\n");
+  auto info = vbu::cameraInfoFromCalibrationFile(path, kLogger);
+  EXPECT_EQ(info.header.frame_id, "0815");
+  EXPECT_EQ(info.distortion_model, "on");
+  writeFile(path, "image_width: 4\nimage_height: 3\ncamera_name: 0815\n" + kCameraMatrix);
+  EXPECT_EQ(vbu::cameraInfoFromCalibrationFile(path, kLogger).header.frame_id, "0815");
+
+  writeFile(path, "image_width: 640.7\nimage_height: 3\n" + kCameraMatrix);
+  EXPECT_EQ(runtimeErrorText([&] { vbu::cameraInfoFromCalibrationFile(path, kLogger); }),
+            path + ": not a camera calibration: image_width must be a whole number");
+}
+
+// Pipes and devices are refused without waiting on them; large files without parsing them.
+TEST(CameraCalibrationFile, OnlyRegularFilesOfCalibrationSizeAreRead) {
+  ::alarm(30);  // a read that waits for a writer ends the test instead of hanging it
+  TempDir dir;
+  const std::string pipe = dir.file("pipe.yaml");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& path : {pipe, std::string("/dev/zero")}) {
+    EXPECT_EQ(runtimeErrorText([&] { vbu::cameraInfoFromCalibrationFile(path, kLogger); }),
+              path + ": not a regular file");
+  }
+  const std::string big = dir.file("big.yaml");
+  writeFile(big, "image_width: 4\nimage_height: 3\n" + kCameraMatrix + "# " +
+                     std::string(vbu::kMaxCalibrationFileBytes, 'x') + "\n");
+  EXPECT_EQ(runtimeErrorText([&] { vbu::cameraInfoFromCalibrationFile(big, kLogger); }),
+            big + ": larger than 1048576 bytes");
+  ::alarm(0);
 }

@@ -89,6 +89,17 @@ TEST(SaveJson, ReplacesAnExistingFileKeepingItsPermissionsAndWritesThroughLinks)
   EXPECT_TRUE(fs::is_symlink(dir.file("link.json")));
   EXPECT_EQ(readFile(target), "[2]");
   EXPECT_EQ(entriesIn(dir.path()), 2u);
+
+  // A link whose file does not exist yet creates that file, as opening the path would.
+  fs::create_directory(dir.file("sub"));
+  fs::create_symlink("sub/new.json", dir.file("relative.json"));
+  fs::create_symlink(dir.file("sub/other.json"), dir.file("absolute.json"));
+  EXPECT_TRUE(vbu::trySaveJson(json{3}, dir.file("relative.json"), -1, kLogger));
+  EXPECT_TRUE(vbu::trySaveJson(json{4}, dir.file("absolute.json"), -1, kLogger));
+  EXPECT_TRUE(fs::is_symlink(dir.file("relative.json")) &&
+              fs::is_symlink(dir.file("absolute.json")));
+  EXPECT_EQ(readFile(dir.file("sub/new.json")), "[3]");
+  EXPECT_EQ(readFile(dir.file("sub/other.json")), "[4]");
 }
 
 TEST(SaveJson, FailuresAreLoggedAndTouchNothing) {
@@ -106,13 +117,13 @@ TEST(SaveJson, FailuresAreLoggedAndTouchNothing) {
   }
   {
     LogCapture capture;
-    vbu::saveJson(json{1}, dir.file("a_directory"), 2, kLogger);
+    EXPECT_FALSE(vbu::trySaveJson(json{1}, dir.file("a_directory"), 2, kLogger));
     EXPECT_EQ(onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR),
               "Failed to open file for writing: " + dir.file("a_directory"));
   }
   {
     LogCapture capture;
-    vbu::saveJson(json{1}, under_a_file, 2, kLogger);
+    EXPECT_FALSE(vbu::trySaveJson(json{1}, under_a_file, 2, kLogger));
     EXPECT_TRUE(startsWith(onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR),
                            "Failed to save JSON " + under_a_file + ": "));
   }
@@ -321,4 +332,57 @@ TEST(ReadJson, ReturnsTheFirstValueOrLogsAndReturnsAnEmptyObject) {
   EXPECT_EQ(vbu::readJson(missing, kLogger), json::object());
   EXPECT_EQ(onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR),
             "Failed to open JSON file: " + missing);
+}
+
+namespace {
+
+json nestedArrays(std::size_t depth) {
+  return json::parse(std::string(depth, '[') + std::string(depth, ']'));
+}
+
+}  // namespace
+
+// The JSON library serialises, copies and compares recursively.
+TEST(SaveJson, DocumentsNestedBeyondTheLimitAreRefusedWithoutCrashing) {
+  TempDir dir;
+  const std::string path = dir.file("deep.json");
+  EXPECT_EQ(runInChild([&]() -> std::string {
+              LogCapture capture;
+              const bool saved = vbu::trySaveJson(nestedArrays(100000), path, -1, kLogger);
+              const std::string logged = onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR);
+              return saved ? "saved" : logged;
+            }),
+            "Failed to save JSON " + path + ": nested deeper than 1000 levels");
+  EXPECT_FALSE(fs::exists(path));
+
+  const json deepest = nestedArrays(vbu::kJsonMaxDepth);
+  EXPECT_TRUE(vbu::trySaveJson(deepest, path, 1, kLogger));
+  EXPECT_EQ(vbu::readJson(path, kLogger), deepest);
+}
+
+TEST(ReadJson, NestingBeyondTheLimitIsRefusedBeforeAnythingIsBuilt) {
+  TempDir dir;
+  const std::string path = dir.file("in.json");
+  const std::string too_deep =
+      "Failed to read JSON file " + path + ": nested deeper than 1000 levels";
+  const auto readLogging = [&](const std::string& content) {
+    writeFile(path, content);
+    LogCapture capture;
+    const json document = vbu::readJson(path, kLogger);
+    return std::make_pair(document, onlyRecord(capture, RCUTILS_LOG_SEVERITY_ERROR));
+  };
+  EXPECT_EQ(readLogging(std::string(10'000'000, '[')), std::make_pair(json::object(), too_deep));
+  EXPECT_EQ(
+      readLogging(" {\"a\": " + std::string(1000, '[') + "1" + std::string(1000, ']') + "}").second,
+      too_deep);
+  // Brackets in strings do not nest, an escaped quote does not end a string, and what comes
+  // after the first value is not read.
+  const std::string brackets = "[\"[[[\\\"[[[\"]";
+  json expected = json::array({"[[[\"[[["});
+  for (int level = 1; level < 1000; ++level) {
+    expected = json::array({expected});
+  }
+  EXPECT_EQ(readLogging(std::string(999, '[') + brackets + std::string(999, ']') + " " +
+                        std::string(5000, '[')),
+            std::make_pair(expected, std::string("<0 records>")));
 }

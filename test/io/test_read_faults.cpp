@@ -2,6 +2,7 @@
 // two calls: each call reports what it finds then, as documented, and none caches anything.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -145,4 +146,23 @@ TEST(ReadFaults, AFileMadeUnreadableIsReportedAsNotOpened) {
   const Expected refused = cannotOpen(path);
   EXPECT_EQ(readsAsNobody(),
             refused.json_reader.describe() + "\n" + refused.yaml_reader.describe());
+}
+
+// Opening a FIFO for reading waits for a writer, and for writing waits for a reader.
+TEST(ReadFaults, PipesAreRefusedAtOnce) {
+  ::alarm(30);  // a call that waits ends the test instead of hanging it
+  TempDir dir;
+  const std::string pipe = dir.file("pipe.json");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(
+      readAsJson(pipe).describe(),
+      (ReadOutcome{json::object(), "", "Failed to read JSON file " + pipe + ": not a regular file"})
+          .describe());
+  EXPECT_EQ(withLogCutAfter(readAsYaml(pipe), "readYaml: cannot open YAML file: " + pipe + " - ")
+                .describe(),
+            cannotOpen(pipe).yaml_reader.describe());
+  LogCapture capture;
+  EXPECT_FALSE(vbu::trySaveJson(json{1}, pipe, -1, kLogger));
+  EXPECT_EQ(onlyErrorText(capture), "Failed to open file for writing: " + pipe);
+  ::alarm(0);
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
 
@@ -177,4 +178,28 @@ TEST(ReadYamlToJson, PoseInfoElementErrorsNameTheIndexAndTheFile) {
             json::parse(R"({"extra":{"pose_info":[1]},"pose_info":[[0.1,2],null]})"));
   writeFile(path, "pose_info: none\n");
   EXPECT_EQ(vbu::readYamlToJson(path, kLogger), json::parse(R"({"pose_info":"none"})"));
+}
+
+// yaml-cpp's tree takes several hundred bytes per node: such files are refused unbuilt.
+TEST(ReadYaml, RefusesOversizedFilesBeforeBuildingTheirTree) {
+  TempDir dir;
+  const std::string path = dir.file("big.yaml");
+  std::string sequence = "[0";  // the sequence and its scalars: one node beyond the budget
+  for (std::size_t i = 1; i < vbu::kYamlMaxParsedNodes; ++i) {
+    sequence += ",0";
+  }
+  writeFile(path, sequence + "]");
+  const auto refusal = [&] {
+    LogCapture capture;
+    const std::string text =
+        vantorel_test::errorText<YAML::ParserException>([&] { vbu::readYaml(path, kLogger); });
+    EXPECT_EQ(capture.records().size(), 1u);
+    EXPECT_TRUE(startsWith(capture.records().at(0).text,
+                           "readYaml: YAML parse error: " + path + " - " + text));
+    return text;
+  };
+  EXPECT_EQ(refusal(), "YAML document too large: more than 1000000 nodes, keys included");
+
+  std::filesystem::resize_file(path, vbu::kYamlMaxFileBytes + 1);  // sparse, read never
+  EXPECT_EQ(refusal(), "YAML file larger than 16777216 bytes");
 }

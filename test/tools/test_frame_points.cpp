@@ -4,10 +4,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -15,7 +21,9 @@
 
 #include "frame_outputs.hpp"
 #include "frame_pipeline.hpp"
+#include "support/child_process.hpp"
 #include "support/png_claiming.hpp"
+#include "support/temp_dir.hpp"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -52,11 +60,12 @@ class FramePoints : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(work_); }
 
-  // Runs the installed-to-be tool; returns its exit status and what it wrote to stderr.
+  // Runs the installed-to-be tool; returns its exit status and what it wrote to stderr. A
+  // tool that hangs is stopped after a minute and counts as failed.
   std::pair<int, std::string> runTool(const std::string& args) {
     const fs::path err = work_ / "stderr.txt";
-    const std::string command = std::string(VANTOREL_FRAME_POINTS_EXE) + " --output " +
-                                (work_ / "out").string() + " " + args + " >" +
+    const std::string command = "timeout 60 " + std::string(VANTOREL_FRAME_POINTS_EXE) +
+                                " --output " + (work_ / "out").string() + " " + args + " >" +
                                 (work_ / "stdout.txt").string() + " 2>" + err.string();
     const int status = std::system(command.c_str());
     std::ifstream in(err);
@@ -143,10 +152,12 @@ TEST_F(FramePoints, ToolWritesAllThreeFiles) {
   std::string magic;
   ply >> magic;
   EXPECT_EQ(magic, "ply");
-  EXPECT_TRUE(fs::is_empty(work_ / "out" / ".." / "out") == false);
+  std::set<std::string> entries;
   for (const auto& entry : fs::directory_iterator(work_ / "out")) {
-    EXPECT_EQ(entry.path().extension() == ".partial", false) << entry.path();
+    entries.insert(entry.path().filename().string());
   }
+  EXPECT_EQ(entries, (std::set<std::string>{".vantorel_frame_points.lock", "overlay.png",
+                                            "points.json", "points.ply"}));
 }
 
 TEST_F(FramePoints, BadInputsEndWithOneLineAndNoFiles) {
@@ -184,3 +195,221 @@ TEST_F(FramePoints, BadInputsEndWithOneLineAndNoFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+using vantorel_tools::FrameInputs;
+using vantorel_tools::FrameResult;
+
+const char* const kOutputNames[] = {"points.json", "points.ply", "overlay.png"};
+
+FrameInputs smallInputs() {
+  FrameInputs inputs;
+  inputs.depth = cv::Mat(24, 32, CV_16UC1, cv::Scalar(700));
+  return inputs;
+}
+
+// A result of its own for each variant, so that two runs write different sets.
+FrameResult smallResult(int variant, std::size_t points) {
+  vantorel_tools::InstancePoints instance;
+  instance.detection_index = static_cast<std::size_t>(variant);
+  instance.cls = variant;
+  instance.conf = 0.5F;
+  instance.box = {1.0F, 1.0F, 10.0F, 10.0F};
+  instance.pixels = {{2, 2}, {3, 3}};
+  for (std::size_t k = 0; k < points; ++k) {
+    instance.points.push_back(
+        {0.001F * static_cast<float>(k * static_cast<std::size_t>(variant)), 0.5F, 1.0F});
+  }
+  FrameResult result;
+  result.frame =
+      variant % 2 == 0 ? vantorel_tools::TargetFrame::Map : vantorel_tools::TargetFrame::ArmBase;
+  result.instances = {instance};
+  return result;
+}
+
+std::vector<std::string> outputSet(const fs::path& dir) {
+  std::vector<std::string> contents;
+  for (const char* name : kOutputNames) {
+    contents.push_back(vantorel_test::readFile((dir / name).string()));
+  }
+  return contents;
+}
+
+fs::perms permissionsOf(const fs::path& path) {
+  return fs::status(path).permissions() & fs::perms::mask;
+}
+
+const rclcpp::Logger kToolLogger = rclcpp::get_logger("test_frame_points");
+
+}  // namespace
+
+TEST_F(FramePoints, ReplacingKeepsPermissionsAndFollowsNoPlantedLinks) {
+  const fs::path out = work_ / "out";
+  vantorel_tools::writeOutputs(out.string(), smallInputs(), smallResult(1, 10), kToolLogger);
+  fs::permissions(out / "points.json", fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(out / "points.ply",
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // Links where a careless or hostile user expects temporary files, and one over an output.
+  const fs::path victim = work_ / "victim.txt";
+  vantorel_test::writeFile(victim.string(), "keep me");
+  for (const char* name : kOutputNames) {
+    fs::create_symlink(victim, out / (std::string(name) + ".partial"));
+  }
+  fs::remove(out / "overlay.png");
+  fs::create_symlink(victim, out / "overlay.png");
+
+  vantorel_tools::writeOutputs(out.string(), smallInputs(), smallResult(2, 10), kToolLogger);
+  vantorel_tools::writeOutputs((work_ / "fresh").string(), smallInputs(), smallResult(2, 10),
+                               kToolLogger);
+  EXPECT_EQ(vantorel_test::readFile(victim.string()), "keep me");
+  EXPECT_TRUE(outputSet(out) == outputSet(work_ / "fresh")) << "not the new set";
+  EXPECT_FALSE(fs::is_symlink(out / "overlay.png"));
+  EXPECT_EQ(permissionsOf(out / "points.json"), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(permissionsOf(out / "points.ply"),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(FramePoints, AFailedWriteIsReportedAndKeepsThePreviousSet) {
+  const fs::path out = work_ / "out";
+  vantorel_tools::writeOutputs(out.string(), smallInputs(), smallResult(1, 10), kToolLogger);
+  const auto previous = outputSet(out);
+  vantorel_test::writeFile((out / "points.json.partial").string(), "a killed run's leftover");
+
+  // A file size limit that the point cloud and the picture fit under and the points document
+  // does not, as a nearly full disk would give.
+  const FrameResult big = smallResult(2, 2000);
+  const std::size_t json_size = vantorel_tools::pointsDocument(big).dump(1).size();
+  const std::size_t ply_size = vantorel_tools::plyText(big).size();
+  ASSERT_LT(ply_size, json_size / 2);
+  const auto limit = static_cast<rlim_t>(json_size * 3 / 4);
+  const std::string report = vantorel_test::runInChild([&]() -> std::string {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit fsize{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &fsize);
+    try {
+      vantorel_tools::writeOutputs(out.string(), smallInputs(), big, kToolLogger);
+    } catch (const std::runtime_error&) {
+      return "";
+    }
+    return "no failure reported";
+  });
+  EXPECT_EQ(report, "");
+  EXPECT_TRUE(outputSet(out) == previous) << "the previous set was changed";
+
+  // A target that cannot be replaced stops the run before any other target is touched.
+  fs::remove(out / "overlay.png");
+  fs::create_directory(out / "overlay.png");
+  EXPECT_THROW(vantorel_tools::writeOutputs(out.string(), smallInputs(), big, kToolLogger),
+               std::runtime_error);
+  EXPECT_TRUE(vantorel_test::readFile((out / "points.json").string()) == previous[0] &&
+              vantorel_test::readFile((out / "points.ply").string()) == previous[1])
+      << "a target replaced although the set could not be";
+  std::set<std::string> entries;
+  for (const auto& entry : fs::directory_iterator(out)) {
+    entries.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(entries, (std::set<std::string>{".vantorel_frame_points.lock", "overlay.png",
+                                            "points.json", "points.json.partial", "points.ply"}));
+}
+
+TEST_F(FramePoints, ConcurrentRunsIntoOneFolderLeaveOneRunsWholeSet) {
+  const FrameResult a = smallResult(1, 300);
+  const FrameResult b = smallResult(2, 200);
+  vantorel_tools::writeOutputs((work_ / "a").string(), smallInputs(), a, kToolLogger);
+  vantorel_tools::writeOutputs((work_ / "b").string(), smallInputs(), b, kToolLogger);
+  const auto set_a = outputSet(work_ / "a");
+  const auto set_b = outputSet(work_ / "b");
+  const std::string out = (work_ / "out").string();
+  for (int round = 0; round < 20; ++round) {
+    std::atomic<int> failures{0};
+    const auto run = [&](const FrameResult& result) {
+      try {
+        vantorel_tools::writeOutputs(out, smallInputs(), result, kToolLogger);
+      } catch (const std::exception&) {
+        ++failures;
+      }
+    };
+    std::thread first(run, std::cref(a));
+    std::thread second(run, std::cref(b));
+    first.join();
+    second.join();
+    ASSERT_EQ(failures, 0) << "round " << round;
+    const auto written = outputSet(out);
+    ASSERT_TRUE(written == set_a || written == set_b) << "a mixed set in round " << round;
+  }
+}
+
+TEST_F(FramePoints, HostileInputsEndWithOneLineAndNoFiles) {
+  const fs::path in = copyOfSample();
+  for (const char* flag :
+       {"--detections", "--depth", "--camera", "--camera-to-arm-base", "--arm-base-to-map"}) {
+    expectCleanFailure(std::string(flag) + " /dev/zero", "/dev/zero: not a regular file");
+  }
+  ASSERT_EQ(::mkfifo((in / "pipe").c_str(), 0600), 0);
+  expectCleanFailure("--detections " + (in / "pipe").string(), "pipe: not a regular file");
+  expectCleanFailure("--camera " + (in / "pipe").string(), "pipe: not a regular file");
+
+  // Refused from its header, before a 128 MB image is allocated for it.
+  std::ofstream(in / "claims.png", std::ios::binary)
+      << vantorel_test::pngClaiming(8192, 8192, std::string(64, '\0'));
+  expectCleanFailure("--depth " + (in / "claims.png").string(),
+                     "claims.png: depth image is 8192x8192 but the calibration says 640x480");
+
+  std::ofstream(in / "four.json") << R"({"translation": [0, 0, 0, 1], "rotation": [1, 0, 0, 0]})";
+  expectCleanFailure("--camera-to-arm-base " + (in / "four.json").string(), "four.json");
+  std::ofstream(in / "five.json") << R"({"translation": [0, 0, 0], "rotation": [1, 0, 0, 0, 0]})";
+  expectCleanFailure("--arm-base-to-map " + (in / "five.json").string(), "five.json");
+  std::ofstream(in / "far.json") << R"({"translation": [1e300, 0, 0], "rotation": [1, 0, 0, 0]})";
+  expectCleanFailure("--arm-base-to-map " + (in / "far.json").string(), "far.json");
+
+  std::string camera = vantorel_test::readFile((in / "camera.yaml").string());
+  for (std::size_t at; (at = camera.find("data: [525")) != std::string::npos;) {
+    camera.replace(at, 10, "data: [1e-320");  // fx of the camera and projection matrices
+  }
+  vantorel_test::writeFile((in / "tiny_focal.yaml").string(), camera);
+  expectCleanFailure("--camera " + (in / "tiny_focal.yaml").string(), "tiny_focal.yaml");
+
+  // Class masks that every class-0 and class-2 detection cuts its pixels from.
+  const json detections = readJsonFile(in / "detections.json");
+  json junk = detections;
+  junk["masks_base64"]["0"] = "#not Base64#";
+  std::ofstream(in / "junk_mask.json") << junk.dump();
+  expectCleanFailure("--detections " + (in / "junk_mask.json").string(),
+                     "junk_mask.json: class mask 0 does not decode");
+  json truncated = detections;
+  const std::string mask = detections["masks_base64"]["2"];
+  truncated["masks_base64"]["2"] = mask.substr(0, mask.size() / 8 * 4);
+  std::ofstream(in / "truncated_mask.json") << truncated.dump();
+  expectCleanFailure("--detections " + (in / "truncated_mask.json").string(),
+                     "truncated_mask.json: class mask 2 does not decode");
+  json beyond_float = detections;
+  beyond_float["bbox_xyxy_list"][1][2] = 1e39;
+  std::ofstream(in / "beyond_float.json") << beyond_float.dump();
+  expectCleanFailure("--detections " + (in / "beyond_float.json").string(), "beyond_float.json");
+}
+
+// Corners far beyond int reach the overlay drawing; the sanitizer build checks the
+// conversions there.
+TEST_F(FramePoints, FarOffBoxesAreDrawnAndWritten) {
+  const fs::path in = copyOfSample();
+  json detections = readJsonFile(in / "detections.json");
+  detections["bbox_xyxy_list"][1] = {-1e20, -3e9, 1e20, 5e9};
+  std::ofstream(in / "far_boxes.json") << detections.dump();
+  const auto [status, err] = runTool("--detections " + (in / "far_boxes.json").string());
+  EXPECT_EQ(status, 0) << err;
+  for (const char* name : kOutputNames) {
+    EXPECT_TRUE(fs::is_regular_file(work_ / "out" / name)) << name;
+  }
+}
+
+TEST_F(FramePoints, OptionsAreReadStrictly) {
+  for (const std::string args :
+       {"--classes 1,01", "--classes +1", "--classes ' 1'", "--classes 1,1", "--classes 1,",
+        "--nms nan", "--nms 1.5", "--min-depth 5000 --max-depth 1", "--max-depth 1e4"}) {
+    const auto [status, err] = runTool(args);
+    EXPECT_EQ(status, 2) << args;
+    EXPECT_NE(err.find(args.substr(0, args.find(' '))), std::string::npos) << args << ": " << err;
+    EXPECT_FALSE(fs::exists(work_ / "out")) << args;
+  }
+}

@@ -1,15 +1,16 @@
 #include "frame_outputs.hpp"
 
 #include <algorithm>
-#include <cstdio>
+#include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
+#include <optional>
 #include <sstream>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "output_folder.hpp"
 #include "vantorel_base_utils/json_utils.hpp"
 
 namespace vantorel_tools {
@@ -42,6 +43,20 @@ cv::Mat falseColourDepth(const cv::Mat& depth) {
   return coloured;
 }
 
+// A box corner where it can be drawn: corners far off the picture are moved to just outside
+// it, where the line leaves the picture all the same, so that their conversion to int is
+// defined. Nothing for a NaN corner.
+std::optional<cv::Point> drawablePoint(float x, float y, const cv::Mat& image) {
+  if (std::isnan(x) || std::isnan(y)) {
+    return std::nullopt;
+  }
+  constexpr float kMargin = 16.0F;  // wider than the line
+  const auto onCanvas = [](float v, int size) {
+    return static_cast<int>(std::clamp(v, -kMargin, static_cast<float>(size) + kMargin));
+  };
+  return cv::Point(onCanvas(x, image.cols), onCanvas(y, image.rows));
+}
+
 void drawInstance(cv::Mat& image, const InstancePoints& instance) {
   const cv::Vec3b colour = classColour(instance.cls);
   for (const auto& [u, v] : instance.pixels) {
@@ -52,25 +67,17 @@ void drawInstance(cv::Mat& image, const InstancePoints& instance) {
       }
     }
   }
-  const cv::Scalar line(colour[0], colour[1], colour[2]);
-  const cv::Point top_left(static_cast<int>(instance.box[0]), static_cast<int>(instance.box[1]));
-  const cv::Point bottom_right(static_cast<int>(instance.box[2]),
-                               static_cast<int>(instance.box[3]));
-  cv::rectangle(image, top_left, bottom_right, line, 2);
+  const auto top_left = drawablePoint(instance.box[0], instance.box[1], image);
+  const auto bottom_right = drawablePoint(instance.box[2], instance.box[3], image);
+  if (!top_left || !bottom_right) {
+    return;
+  }
+  cv::rectangle(image, *top_left, *bottom_right, cv::Scalar(colour[0], colour[1], colour[2]), 2);
   std::ostringstream label;
   label << "cls " << instance.cls << " #" << instance.detection_index << " " << std::fixed
         << std::setprecision(2) << instance.conf;
-  cv::putText(image, label.str(), top_left + cv::Point(0, -4), cv::FONT_HERSHEY_SIMPLEX, 0.45,
+  cv::putText(image, label.str(), *top_left + cv::Point(0, -4), cv::FONT_HERSHEY_SIMPLEX, 0.45,
               cv::Scalar(255, 255, 255), 1, cv::LINE_AA);
-}
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
-    throw std::runtime_error(path + ": write failed");
-  }
 }
 
 std::string pngBytes(const cv::Mat& image) {
@@ -159,33 +166,16 @@ OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
   const std::string png = pngBytes(overlayImage(inputs.depth, result));
 
   fs::create_directories(dir);
-  const OutputFiles final_paths{(fs::path(dir) / "points.json").string(),
-                                (fs::path(dir) / "points.ply").string(),
-                                (fs::path(dir) / "overlay.png").string()};
-  const OutputFiles temp_paths{final_paths.points_json + ".partial",
-                               final_paths.point_cloud_ply + ".partial",
-                               final_paths.overlay_png + ".partial"};
-  auto remove_temps = [&] {
-    std::error_code ignored;
-    fs::remove(temp_paths.points_json, ignored);
-    fs::remove(temp_paths.point_cloud_ply, ignored);
-    fs::remove(temp_paths.overlay_png, ignored);
-  };
-  try {
-    vantorel_base_utils::saveJson(points, temp_paths.points_json, 1, logger);
-    if (!fs::exists(temp_paths.points_json)) {
-      throw std::runtime_error(final_paths.points_json + ": write failed");
-    }
-    writeBytes(temp_paths.point_cloud_ply, ply);
-    writeBytes(temp_paths.overlay_png, png);
-    fs::rename(temp_paths.points_json, final_paths.points_json);
-    fs::rename(temp_paths.point_cloud_ply, final_paths.point_cloud_ply);
-    fs::rename(temp_paths.overlay_png, final_paths.overlay_png);
-  } catch (...) {
-    remove_temps();
-    throw;
+  StagedOutputs staged(dir);
+  if (!vantorel_base_utils::trySaveJson(points, staged.pathOf("points.json"), 1, logger)) {
+    throw std::runtime_error((fs::path(dir) / "points.json").string() +
+                             ": not written (see the error above)");
   }
-  return final_paths;
+  staged.write("points.ply", ply);
+  staged.write("overlay.png", png);
+  staged.commit({"points.json", "points.ply", "overlay.png"});
+  return {(fs::path(dir) / "points.json").string(), (fs::path(dir) / "points.ply").string(),
+          (fs::path(dir) / "overlay.png").string()};
 }
 
 }  // namespace vantorel_tools

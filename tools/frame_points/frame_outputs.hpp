@@ -33,8 +33,8 @@ struct OutputFiles {
   std::string overlay_png;
 };
 
-// Writes all three files into `dir` (created if missing), or none of them: each is written
-// beside its target under a temporary name first. Throws std::runtime_error on failure.
+// Writes all three files into `dir` (created if missing) as one set, or none of them (see
+// StagedOutputs). Throws std::runtime_error on failure.
 OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
                          const FrameResult& result, const rclcpp::Logger& logger);
 

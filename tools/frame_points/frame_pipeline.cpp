@@ -1,10 +1,16 @@
 #include "frame_pipeline.hpp"
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <utility>
 
 #include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
 
+#include "io/regular_file.hpp"
 #include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
 #include "vantorel_base_utils/projection.hpp"
@@ -19,33 +25,100 @@ using nlohmann::json;
 
 namespace {
 
-std::string readTextFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw InputError(path + ": cannot open file");
+std::string readInputFile(const std::string& path, std::size_t max_bytes) {
+  try {
+    return vbu::readRegularFile(path, max_bytes);
+  } catch (const vbu::FileReadError& e) {
+    throw InputError(path + ": " + e.what());
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    throw InputError(path + ": read error");
-  }
-  return text.str();
+}
+
+// The library reads any extra entries past the first three or four as unused; here they
+// are a mistake in the file.
+void checkTransformShape(const json& doc, const std::string& path) {
+  const auto numbers = [&](const char* key, std::size_t count) {
+    const auto member = doc.is_object() ? doc.find(key) : doc.end();
+    const bool fits =
+        member != doc.end() && member->is_array() && member->size() == count &&
+        std::all_of(member->begin(), member->end(), [](const json& v) { return v.is_number(); });
+    if (!fits) {
+      throw InputError(path + ": \"" + key + "\" must hold exactly " + std::to_string(count) +
+                       " numbers");
+    }
+  };
+  numbers("translation", 3);
+  numbers("rotation", 4);
 }
 
 Eigen::Matrix4d readTransform(const std::string& path) {
+  const std::string text = readInputFile(path, kMaxTransformFileBytes);
+  json doc;
   try {
-    return vbu::toEigenTransform(json::parse(readTextFile(path)));
+    doc = json::parse(text);
   } catch (const json::exception& e) {
     throw InputError(path + ": not a transform document: " + e.what());
   }
+  checkTransformShape(doc, path);
+  return vbu::toEigenTransform(doc);
 }
 
-cv::Mat readDepth(const std::string& path) {
-  readTextFile(path);  // a clear message for a missing file before the image reader's
+struct PngHeader {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  int bit_depth = 0;
+  int colour_type = 0;  // 0: greyscale
+};
+
+std::uint32_t bigEndian32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  }
+  return value;
+}
+
+// The image header that every PNG starts with (signature, then the IHDR chunk).
+std::optional<PngHeader> pngHeaderOf(const std::string& bytes) {
+  static const std::string kStart("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+  if (bytes.size() < 33 || bytes.compare(0, kStart.size(), kStart) != 0) {
+    return std::nullopt;
+  }
+  return PngHeader{bigEndian32(bytes, 16), bigEndian32(bytes, 20),
+                   static_cast<unsigned char>(bytes[24]), static_cast<unsigned char>(bytes[25])};
+}
+
+std::string sizeMismatch(const std::string& path, std::uint64_t width, std::uint64_t height,
+                         const sensor_msgs::msg::CameraInfo& camera) {
+  return path + ": depth image is " + std::to_string(width) + "x" + std::to_string(height) +
+         " but the calibration says " + std::to_string(camera.width) + "x" +
+         std::to_string(camera.height);
+}
+
+// The header is checked against the calibration before anything is decoded, so that a small
+// file cannot make the decoder allocate an image the frame never had.
+cv::Mat readDepth(const std::string& path, const sensor_msgs::msg::CameraInfo& camera) {
+  const std::string bytes = readInputFile(path, kMaxInputFileBytes);
+  const std::optional<PngHeader> header = pngHeaderOf(bytes);
+  if (!header) {
+    throw InputError(path + ": not a PNG image (the depth image is a 16-bit greyscale PNG)");
+  }
+  if (header->bit_depth != 16 || header->colour_type != 0) {
+    throw InputError(path + ": depth image must be 16-bit single channel, got a PNG of bit depth " +
+                     std::to_string(header->bit_depth) + " and colour type " +
+                     std::to_string(header->colour_type));
+  }
+  if (header->width != camera.width || header->height != camera.height) {
+    throw InputError(sizeMismatch(path, header->width, header->height, camera));
+  }
   cv::Mat depth;
   try {
-    depth = vbu::readDepthImage(path);
-  } catch (const std::runtime_error&) {
+    const cv::_InputArray encoded(reinterpret_cast<const uchar*>(bytes.data()),
+                                  static_cast<int>(bytes.size()));
+    depth = cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
+  } catch (const cv::Exception&) {
+    depth = cv::Mat();
+  }
+  if (depth.empty()) {
     throw InputError(path + ": not an image OpenCV can read");
   }
   if (depth.type() != CV_16UC1) {
@@ -113,6 +186,82 @@ void projectInstances(const FrameInputs& inputs, const FrameOptions& options,
   }
 }
 
+// The class ids of the class masks, as detections name them; a key that is no id's text
+// ("07", "abc") is left out, since no detection can use it.
+std::vector<int> classMaskIds(const ymp::ParsedYolo& parsed) {
+  std::vector<int> ids;
+  for (const auto& [key, text] : parsed.masks_base64) {
+    int id = 0;
+    const char* end = key.data() + key.size();
+    if (std::from_chars(key.data(), end, id).ptr == end && std::to_string(id) == key) {
+      ids.push_back(id);
+    }
+  }
+  return ids;
+}
+
+// The library logs a class mask that does not decode and goes on without it; the tool stops
+// instead, as its README promises. One probe detection per class mask, covering the mask's
+// first pixel, which every decoded mask has, tells: its window is empty exactly when the
+// library could not decode the mask or refused it for its size. The masks are still decoded
+// once.
+std::vector<ymp::InstancePixelSet> pixelSetsOf(ymp::ParsedYolo parsed,
+                                               const std::string& detections_path,
+                                               const ymp::MaskBudget& mask_budget,
+                                               const rclcpp::Logger& logger) {
+  const std::vector<int> ids = classMaskIds(parsed);
+  std::size_t probe_index = 0;
+  for (const auto& d : parsed.detections) {
+    probe_index = std::max(probe_index, d.index + 1);
+  }
+  if (!parsed.instance_masks.empty()) {
+    probe_index = std::max(probe_index, parsed.instance_masks.rbegin()->first + 1);
+  }
+  const std::size_t real_count = parsed.detections.size();
+  for (const int id : ids) {
+    parsed.detections.push_back({probe_index++, 0.0F, 0.0F, 1.0F, 1.0F, id, 0.0F, 1.0F});
+  }
+  std::vector<ymp::InstancePixelSet> sets =
+      ymp::buildInstancePixelSets(parsed, logger, mask_budget);
+  for (std::size_t k = 0; k < ids.size(); ++k) {
+    if (sets[real_count + k].roi_width == 0) {
+      throw InputError(detections_path + ": class mask " + std::to_string(ids[k]) +
+                       " does not decode or exceeds the depth frame");
+    }
+  }
+  sets.resize(real_count);
+  return sets;
+}
+
+// Non-finite numbers would reach the outputs as JSON null and PLY "inf".
+void requireFiniteDetections(const ymp::ParsedYolo& parsed, const std::string& detections_path) {
+  for (const auto& d : parsed.detections) {
+    if (!std::isfinite(d.x1) || !std::isfinite(d.y1) || !std::isfinite(d.x2) ||
+        !std::isfinite(d.y2) || !std::isfinite(d.conf)) {
+      throw InputError(detections_path + ": detection " + std::to_string(d.index) +
+                       " has a box corner or confidence beyond the range of float");
+    }
+  }
+}
+
+// The files that decide where a pixel lands, named when projecting fails.
+std::string projectionInputs(const FrameOptions& options) {
+  return options.camera_path + ", " + options.camera_to_arm_base_path + ", " +
+         options.arm_base_to_map_path;
+}
+
+void requireFinitePoints(const FrameResult& result, const FrameOptions& options) {
+  for (const auto& instance : result.instances) {
+    for (const auto& p : instance.points) {
+      if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) {
+        throw InputError(projectionInputs(options) +
+                         ": the projection gives coordinates that are not finite numbers "
+                         "(degenerate intrinsics or transforms)");
+      }
+    }
+  }
+}
+
 // Runs `step` under a named timer and turns the library's exceptions into an InputError
 // that names the file the bad content came from.
 template <typename Step>
@@ -135,17 +284,16 @@ auto timed(const char* name, const std::string& blame, Step&& step) {
 FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger) {
   return timed("load", "inputs", [&] {
     FrameInputs inputs;
-    inputs.detections_text = readTextFile(options.detections_path);
+    inputs.detections_text = readInputFile(options.detections_path, kMaxInputFileBytes);
     inputs.camera_info = readCameraInfo(options.camera_path, logger);
     inputs.camera_to_arm_base = readTransform(options.camera_to_arm_base_path);
     inputs.arm_base_to_map = readTransform(options.arm_base_to_map_path);
-    inputs.depth = readDepth(options.depth_path);
+    inputs.depth = readDepth(options.depth_path, inputs.camera_info);
     if (inputs.depth.cols != static_cast<int>(inputs.camera_info.width) ||
         inputs.depth.rows != static_cast<int>(inputs.camera_info.height)) {
-      throw InputError(options.depth_path + ": depth image is " +
-                       std::to_string(inputs.depth.cols) + "x" + std::to_string(inputs.depth.rows) +
-                       " but the calibration says " + std::to_string(inputs.camera_info.width) +
-                       "x" + std::to_string(inputs.camera_info.height));
+      throw InputError(
+          sizeMismatch(options.depth_path, static_cast<std::uint64_t>(inputs.depth.cols),
+                       static_cast<std::uint64_t>(inputs.depth.rows), inputs.camera_info));
     }
     if (!vbu::cameraInfoHasValidIntrinsics(inputs.camera_info)) {
       throw InputError(options.camera_path + ": no usable focal lengths");
@@ -165,17 +313,19 @@ FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                ? ymp::sameClassBboxNms(kept, *options.nms_iou_threshold, logger)
                : kept;
   });
+  requireFiniteDetections(parsed, detections);
   ymp::MaskBudget mask_budget;  // no mask may be larger than the depth frame
   mask_budget.frame = inputs.depth.size();
   const auto sets = timed("pixel_sets", detections,
-                          [&] { return ymp::buildInstancePixelSets(parsed, logger, mask_budget); });
+                          [&] { return pixelSetsOf(parsed, detections, mask_budget, logger); });
   FrameResult result;
   result.frame = options.frame;
   result.instances = instancesOf(parsed, sets);
-  timed("projection", options.depth_path, [&] {
+  timed("projection", projectionInputs(options), [&] {
     projectInstances(inputs, options, logger, result.instances);
     return 0;
   });
+  requireFinitePoints(result, options);
   return result;
 }
 

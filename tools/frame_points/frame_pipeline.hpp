@@ -27,6 +27,10 @@ class InputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Largest detector result and depth image read, and largest transform document.
+constexpr std::size_t kMaxInputFileBytes = std::size_t{64} << 20;
+constexpr std::size_t kMaxTransformFileBytes = std::size_t{1} << 20;
+
 enum class TargetFrame { Map, ArmBase };
 
 struct FrameOptions {
@@ -71,10 +75,13 @@ struct ClassSummary {
   std::array<double, 3> centroid{};  // mean of all points of the class; zero when none
 };
 
-// Reads and checks every input file; throws InputError naming the file.
+// Reads and checks every input file; throws InputError naming the file. Every input must be
+// a regular file within the size bounds above; the depth image's PNG header is checked
+// against the calibration before the image is decoded.
 FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger);
 
-// Parse, filter, suppress, pixel sets and projection; throws InputError on bad content.
+// Parse, filter, suppress, pixel sets and projection; throws InputError on bad content,
+// including a class mask that does not decode and anything that is not a finite number.
 FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                      const rclcpp::Logger& logger);
 

@@ -1,9 +1,13 @@
 // vantorel_frame_points: one recorded camera frame from detector result and depth image to
 // 3D points, written as JSON, a PLY point cloud and an overlay picture.
+#include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <iostream>
-#include <sstream>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <rcutils/error_handling.h>
@@ -35,7 +39,8 @@ inputs (default: the sample frame):
   --arm-base-to-map FILE     transform JSON
 options:
   --classes LIST             class ids to keep, comma separated (default: all)
-  --nms IOU                  same-class box suppression threshold (default: 0.5; "off")
+  --nms IOU                  same-class box suppression threshold, 0 to 1 (default: 0.5;
+                             "off")
   --min-depth MM             smallest accepted raw depth (default: 1)
   --max-depth MM             largest accepted raw depth (default: 10000)
   --frame map|arm_base       target frame (default: map)
@@ -62,40 +67,48 @@ void useSampleDir(FrameOptions& options, const fs::path& dir) {
   options.arm_base_to_map_path = (dir / "arm_base_to_map.json").string();
 }
 
-// The whole text must be one number of the wanted kind.
-template <typename Number, typename Convert>
-Number parseNumber(const std::string& flag, const std::string& text, Convert convert) {
-  std::size_t used = 0;
-  Number value{};
-  try {
-    value = convert(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != text.size()) {
-    throw std::invalid_argument(flag + ": not a valid number: " + text);
+// A whole number as a person writes one: an optional minus sign and decimal digits without
+// leading zeros, nothing else ("+1", " 1" and "01" are refused), within int.
+int parseInt(const std::string& flag, const std::string& text) {
+  const std::size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+  const bool plain = text.size() > digits &&
+                     std::all_of(text.begin() + static_cast<std::ptrdiff_t>(digits), text.end(),
+                                 [](char c) { return c >= '0' && c <= '9'; }) &&
+                     (text[digits] != '0' || text.size() == digits + 1);
+  int value = 0;
+  const char* end = text.data() + text.size();
+  if (!plain || std::from_chars(text.data(), end, value).ptr != end) {
+    throw std::invalid_argument(flag + ": not a whole number within int: \"" + text + "\"");
   }
   return value;
 }
 
-int parseInt(const std::string& flag, const std::string& text) {
-  return parseNumber<int>(
-      flag, text, [](const std::string& t, std::size_t* used) { return std::stoi(t, used); });
-}
-
-float parseFloat(const std::string& flag, const std::string& text) {
-  return parseNumber<float>(
-      flag, text, [](const std::string& t, std::size_t* used) { return std::stof(t, used); });
+// An intersection-over-union threshold: a finite number from 0 to 1.
+float parseIouThreshold(const std::string& flag, const std::string& text) {
+  float value = 0.0F;
+  const char* end = text.data() + text.size();
+  const auto [used, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || used != end || error != std::errc() || !(value >= 0.0F && value <= 1.0F)) {
+    throw std::invalid_argument(flag + " must be a number from 0 to 1 or \"off\": \"" + text +
+                                "\"");
+  }
+  return value;
 }
 
 std::set<int> parseClasses(const std::string& text) {
   std::set<int> classes;
-  std::stringstream list(text);
-  std::string item;
-  while (std::getline(list, item, ',')) {
-    classes.insert(parseInt("--classes", item));
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma - start);
+    if (!classes.insert(parseInt("--classes", item)).second) {
+      throw std::invalid_argument("--classes: class " + item + " given twice");
+    }
+    if (comma == std::string::npos) {
+      return classes;
+    }
+    start = comma + 1;
   }
-  return classes;
 }
 
 struct Command {
@@ -144,7 +157,7 @@ Command parseCommand(int argc, char** argv) {
       const std::string& v = value();
       f.nms_iou_threshold.reset();
       if (v != "off") {
-        f.nms_iou_threshold = parseFloat(flag, v);
+        f.nms_iou_threshold = parseIouThreshold(flag, v);
       }
     } else if (flag == "--min-depth") {
       f.min_depth = parseInt(flag, value());
@@ -161,6 +174,10 @@ Command parseCommand(int argc, char** argv) {
     } else {
       throw std::invalid_argument("unknown option " + flag + " (see --help)");
     }
+  }
+  if (command.frame.min_depth > command.frame.max_depth) {
+    throw std::invalid_argument("--min-depth " + std::to_string(command.frame.min_depth) +
+                                " is above --max-depth " + std::to_string(command.frame.max_depth));
   }
   return command;
 }

@@ -1,0 +1,45 @@
+// Files replaced in an output folder as one set: all of them or none, never through names
+// that someone else could have placed, and one run's set at a time.
+#ifndef VANTOREL_TOOLS__OUTPUT_FOLDER_HPP_
+#define VANTOREL_TOOLS__OUTPUT_FOLDER_HPP_
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vantorel_tools {
+
+// New versions of files in `dir`, staged in a private folder inside it: created with an
+// unpredictable name by mkdtemp (mode 0700, never through a link), so nobody else can place
+// or swap anything there, and on the same file system as the targets.
+class StagedOutputs {
+ public:
+  // Throws std::runtime_error when the staging folder cannot be created.
+  explicit StagedOutputs(const std::string& dir);
+  // Removes the staging folder with whatever is still in it.
+  ~StagedOutputs();
+  StagedOutputs(const StagedOutputs&) = delete;
+  StagedOutputs& operator=(const StagedOutputs&) = delete;
+
+  // Where the new `name` is staged; whoever writes it there creates the file.
+  std::string pathOf(const std::string& name) const;
+
+  // Stages `bytes` as the new `name`, flushed to disk. Throws std::runtime_error naming the
+  // target in `dir`.
+  void write(const std::string& name, const std::string& bytes);
+
+  // Moves the staged files over their targets while holding the folder's lock file
+  // (".vantorel_frame_points.lock"), so that runs into one folder replace their sets one
+  // after another. Afterwards every target holds its new file; on failure, which throws
+  // std::runtime_error, every target holds what it held before. A replaced file keeps its
+  // permission bits; a target that is a link is replaced, not followed.
+  void commit(const std::vector<std::string>& names);
+
+ private:
+  std::filesystem::path dir_;
+  std::filesystem::path staging_;
+};
+
+}  // namespace vantorel_tools
+
+#endif  // VANTOREL_TOOLS__OUTPUT_FOLDER_HPP_
