@@ -8,6 +8,7 @@
 #include "vantorel_base_utils/logger.hpp"
 #include "vantorel_base_utils/orientation_offset.hpp"
 #include "vantorel_base_utils/projection.hpp"
+#include "vantorel_base_utils/regular_file.hpp"
 #include "vantorel_base_utils/set_cover.hpp"
 #include "vantorel_base_utils/timer.hpp"
 #include "vantorel_base_utils/transforms.hpp"

@@ -12,7 +12,7 @@
 
 #include <yaml-cpp/yaml.h>
 
-#include "io/regular_file.hpp"
+#include "vantorel_base_utils/regular_file.hpp"
 #include "vantorel_base_utils/yaml_utils.hpp"
 
 namespace vantorel_base_utils {

@@ -19,7 +19,8 @@
 
 #include <rclcpp/logging.hpp>
 
-#include "io/regular_file.hpp"
+#include "io/text_buffer.hpp"
+#include "vantorel_base_utils/regular_file.hpp"
 
 namespace vantorel_base_utils {
 

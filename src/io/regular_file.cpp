@@ -1,5 +1,5 @@
 // Whole regular files read with bounded size, never blocking on pipes or devices.
-#include "io/regular_file.hpp"
+#include "vantorel_base_utils/regular_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +12,8 @@
 #include <utility>
 
 namespace vantorel_base_utils {
+
+FileReadError::~FileReadError() = default;
 
 namespace {
 

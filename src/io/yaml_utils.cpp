@@ -10,8 +10,9 @@
 #include <yaml-cpp/parser.h>
 #include <rclcpp/logging.hpp>
 
-#include "io/regular_file.hpp"
+#include "io/text_buffer.hpp"
 #include "io/yaml_to_json.hpp"
+#include "vantorel_base_utils/regular_file.hpp"
 
 namespace vantorel_base_utils {
 

@@ -10,10 +10,10 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "io/regular_file.hpp"
 #include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
 #include "vantorel_base_utils/projection.hpp"
+#include "vantorel_base_utils/regular_file.hpp"
 #include "vantorel_base_utils/timer.hpp"
 #include "vantorel_base_utils/transforms.hpp"
 

@@ -2,10 +2,6 @@
 // OR-Library text.
 #include "set_cover_instance.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +10,8 @@
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
+
+#include "vantorel_base_utils/regular_file.hpp"
 
 namespace vantorel_tools {
 
@@ -165,64 +163,10 @@ SetCoverInput parseOrLibrary(const std::string& text, const InstanceReadOptions&
   return input;
 }
 
-// Closes a file descriptor when the read ends, also by an exception.
-struct DescriptorCloser {
-  int fd;
-  ~DescriptorCloser() { ::close(fd); }
-};
-
-std::runtime_error systemError(const char* what) {
-  return std::runtime_error(std::string(what) + ": " + std::strerror(errno));
-}
-
 }  // namespace
 
 std::string readInstanceFile(const std::string& path) {
-  // Non-blocking, so that opening a FIFO returns at once and is refused below.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    throw systemError("cannot open file");
-  }
-  const DescriptorCloser closer{fd};
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) {
-    throw systemError("cannot inspect file");
-  }
-  if (!S_ISREG(status.st_mode)) {
-    throw std::runtime_error("not a regular file");
-  }
-  const std::string too_large =
-      "larger than " + std::to_string(kMaxInstanceBytes >> 20) + " MiB, the most this tool reads";
-  if (static_cast<unsigned long long>(status.st_size) > kMaxInstanceBytes) {
-    throw std::runtime_error(too_large);
-  }
-  // The size is checked again while reading, in case the file grows meanwhile.
-  std::string text(static_cast<std::size_t>(status.st_size), '\0');
-  std::size_t used = 0;
-  for (;;) {
-    if (used == text.size()) {
-      if (text.size() > kMaxInstanceBytes) {
-        throw std::runtime_error(too_large);
-      }
-      text.resize(std::max<std::size_t>(text.size() * 2, 4096));
-    }
-    const ssize_t got = ::read(fd, &text[used], text.size() - used);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      throw systemError("cannot read file");
-    }
-    if (got == 0) {
-      break;
-    }
-    used += static_cast<std::size_t>(got);
-  }
-  if (used > kMaxInstanceBytes) {
-    throw std::runtime_error(too_large);
-  }
-  text.resize(used);
-  return text;
+  return vantorel_base_utils::readRegularFile(path, kMaxInstanceBytes);
 }
 
 SetCoverInput parseSetCoverInstance(const std::string& text, const InstanceReadOptions& options) {
