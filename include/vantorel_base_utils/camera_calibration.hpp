@@ -1,4 +1,5 @@
-// Camera calibration files read into sensor_msgs/CameraInfo messages.
+// Camera files read into sensor_msgs/CameraInfo messages: camera calibrations and the
+// message itself as ROS 2 and ROS 1 print it.
 #ifndef VANTOREL_BASE_UTILS__CAMERA_CALIBRATION_HPP_
 #define VANTOREL_BASE_UTILS__CAMERA_CALIBRATION_HPP_
 
@@ -29,10 +30,30 @@ constexpr std::size_t kMaxCalibrationFileBytes = std::size_t{1} << 20;
 //
 // Throws std::runtime_error "<path>: cannot open file", "<path>: not a regular file",
 // "<path>: larger than 1048576 bytes" (kMaxCalibrationFileBytes), or "<path>: not a camera
-// calibration: <reason>" for unreadable YAML and missing or malformed members. The YAML
-// reader logs its own failures through `logger` (see readYaml).
+// calibration: <reason>" for text that is not YAML ("not valid YAML (line 3, column 7)") and
+// for missing or malformed members ("camera_matrix.data must hold 9 numbers"). Nothing is
+// logged; `logger` is kept for the callers written against earlier versions.
 VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(
     const std::string& path, const rclcpp::Logger& logger);
+
+// Reads a camera file of any of three forms, told apart by their members:
+//   - the camera_calibration YAML above (image_width, camera_matrix, ...);
+//   - a CameraInfo message as `ros2 topic echo --once /camera_info > camera.yaml` saves it:
+//     header (frame_id, stamp sec and nanosec), height, width, distortion_model, d, k, r,
+//     p, binning_x, binning_y, roi (x_offset, y_offset, height, width, do_rectify), the
+//     lists in block or flow style;
+//   - the same message as ROS 1's `rostopic echo -n 1` prints it: D, K, R, P upper-case and
+//     the stamp as secs and nsecs.
+// For the two message forms height, width and k (K) are required, the sizes whole numbers
+// from 0 to 1,000,000; absent members keep the message's defaults (all-zero r and p, no
+// coefficients, empty names). Names are taken exactly as written. A trailing "---" and
+// further messages after the first are ignored.
+//
+// Throws std::runtime_error naming the file and, for bad content, the member:
+// "<path>: not a CameraInfo message as ros2 topic echo prints it: k must hold 9 numbers",
+// "<path>: not a camera file: not valid YAML (line 2, column 1)", and the file errors of
+// cameraInfoFromCalibrationFile. Nothing is logged.
+VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::CameraInfo cameraInfoFromFile(const std::string& path);
 
 }  // namespace vantorel_base_utils
 

@@ -7,6 +7,7 @@
 #include "vantorel_base_utils/json_utils.hpp"
 #include "vantorel_base_utils/logger.hpp"
 #include "vantorel_base_utils/orientation_offset.hpp"
+#include "vantorel_base_utils/point_cloud.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/regular_file.hpp"
 #include "vantorel_base_utils/set_cover.hpp"

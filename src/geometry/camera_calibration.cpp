@@ -1,58 +1,33 @@
-// The camera_calibration YAML file read into a CameraInfo message.
+// Camera files read into CameraInfo messages: the camera_calibration YAML, and the message
+// itself as ros2 topic echo and rostopic echo print it.
 #include "vantorel_base_utils/camera_calibration.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <yaml-cpp/yaml.h>
 
+#include "io/yaml_text.hpp"
 #include "vantorel_base_utils/regular_file.hpp"
-#include "vantorel_base_utils/yaml_utils.hpp"
 
 namespace vantorel_base_utils {
 
 namespace {
 
 // Largest image side accepted; far above any camera, far below what would overflow.
-constexpr int kMaxImageSide = 1'000'000;
+constexpr long long kMaxImageSide = 1'000'000;
+constexpr long long kMaxUint32 = std::numeric_limits<std::uint32_t>::max();
 
 [[noreturn]] void invalid(const std::string& reason) {
   throw std::runtime_error(reason);
-}
-
-// The member `key` of a mapping; nothing when it is absent or null.
-std::optional<YAML::Node> memberOf(const YAML::Node& map, const std::string& key) {
-  const YAML::Node value = map[key];
-  if (!value.IsDefined() || value.IsNull()) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-YAML::Node requiredMember(const YAML::Node& map, const std::string& key) {
-  std::optional<YAML::Node> value = memberOf(map, key);
-  if (!value) {
-    invalid(key + " is missing");
-  }
-  return *value;
-}
-
-// The text of a name exactly as written: "0815" stays "0815", "on" stays "on".
-std::string textOf(const YAML::Node& root, const std::string& key, const std::string& absent) {
-  const std::optional<YAML::Node> value = memberOf(root, key);
-  if (!value) {
-    return absent;
-  }
-  if (!value->IsScalar()) {
-    invalid(key + " must be a single value");
-  }
-  return value->Scalar();
 }
 
 // A number as the YAML-to-JSON conversion reads one: an int (any base yaml-cpp detects),
@@ -66,30 +41,16 @@ bool numberOf(const YAML::Node& node, double& value) {
   return YAML::convert<double>::decode(node, value);
 }
 
-std::uint32_t imageSize(const YAML::Node& root, const std::string& key) {
-  int value = 0;
-  if (!YAML::convert<int>::decode(requiredMember(root, key), value)) {
-    invalid(key + " must be a whole number");
-  }
-  if (value < 0 || value > kMaxImageSide) {
-    invalid(key + " out of range");
-  }
-  return static_cast<std::uint32_t>(value);
-}
-
-// The "data" list of a matrix member.
-std::vector<double> matrixData(const YAML::Node& matrix, const std::string& key) {
-  const std::optional<YAML::Node> data =
-      matrix.IsMap() ? memberOf(matrix, "data") : std::optional<YAML::Node>();
-  if (!data || !data->IsSequence()) {
-    invalid(key + ".data must be a list of numbers");
+std::vector<double> numberList(const YAML::Node& list, const std::string& name) {
+  if (!list.IsSequence()) {
+    invalid(name + " must be a list of numbers");
   }
   std::vector<double> values;
-  values.reserve(data->size());
-  for (const YAML::Node& item : *data) {
+  values.reserve(list.size());
+  for (const YAML::Node& item : list) {
     double value = 0.0;
     if (!numberOf(item, value)) {
-      invalid(key + ".data must hold only numbers");
+      invalid(name + " must hold only numbers");
     }
     values.push_back(value);
   }
@@ -97,57 +58,325 @@ std::vector<double> matrixData(const YAML::Node& matrix, const std::string& key)
 }
 
 template <std::size_t N>
-std::array<double, N> fixedMatrix(const YAML::Node& matrix, const std::string& key) {
-  const std::vector<double> data = matrixData(matrix, key);
+std::array<double, N> fixedList(const YAML::Node& list, const std::string& name) {
+  const std::vector<double> data = numberList(list, name);
   if (data.size() != N) {
-    invalid(key + ".data must hold " + std::to_string(N) + " numbers");
+    invalid(name + " must hold " + std::to_string(N) + " numbers");
   }
   std::array<double, N> values{};
   std::copy(data.begin(), data.end(), values.begin());
   return values;
 }
 
-sensor_msgs::msg::CameraInfo cameraInfoOf(const YAML::Node& root) {
-  if (!root.IsMap()) {
-    invalid("not a mapping of calibration members");
+// The members of one mapping, named in messages by their path from the file's top
+// ("roi.width").
+class Members {
+ public:
+  Members(const YAML::Node& map, std::string prefix) : map_(map), prefix_(std::move(prefix)) {
+    if (!map_.IsMap()) {
+      invalid(prefix_.empty() ? "not a mapping of members"
+                              : prefix_.substr(0, prefix_.size() - 1) + " must be a mapping");
+    }
   }
+
+  std::string nameOf(const std::string& key) const { return prefix_ + key; }
+
+  bool has(const std::string& key) const { return map_[key].IsDefined(); }
+
+  // Nothing when the member is absent or null.
+  std::optional<YAML::Node> optional(const std::string& key) const {
+    const YAML::Node value = map_[key];
+    if (!value.IsDefined() || value.IsNull()) {
+      return std::nullopt;
+    }
+    return value;
+  }
+
+  YAML::Node required(const std::string& key) const {
+    std::optional<YAML::Node> value = optional(key);
+    if (!value) {
+      invalid(nameOf(key) + " is missing");
+    }
+    return *value;
+  }
+
+  // The text of a name exactly as written: "0815" stays "0815", "on" stays "on".
+  std::string text(const std::string& key, const std::string& absent) const {
+    const std::optional<YAML::Node> value = optional(key);
+    if (!value) {
+      return absent;
+    }
+    if (!value->IsScalar()) {
+      invalid(nameOf(key) + " must be a single value");
+    }
+    return value->Scalar();
+  }
+
+  // A whole number from `min` to `max`, strictly: 640 passes, 640.0 and 640.5 do not.
+  long long whole(const YAML::Node& node, const std::string& key, long long min,
+                  long long max) const {
+    long long value = 0;
+    if (!YAML::convert<long long>::decode(node, value)) {
+      invalid(nameOf(key) + " must be a whole number");
+    }
+    if (value < min || value > max) {
+      invalid(nameOf(key) + " out of range");
+    }
+    return value;
+  }
+
+  long long whole(const std::string& key, long long min, long long max, long long absent) const {
+    const std::optional<YAML::Node> value = optional(key);
+    return value ? whole(*value, key, min, max) : absent;
+  }
+
+  std::uint32_t imageSize(const std::string& key) const {
+    return static_cast<std::uint32_t>(whole(required(key), key, 0, kMaxImageSide));
+  }
+
+  std::uint32_t uint32(const std::string& key) const {
+    return static_cast<std::uint32_t>(whole(key, 0, kMaxUint32, 0));
+  }
+
+  bool boolean(const std::string& key) const {
+    const std::optional<YAML::Node> value = optional(key);
+    bool result = false;
+    if (value && !YAML::convert<bool>::decode(*value, result)) {
+      invalid(nameOf(key) + " must be true or false");
+    }
+    return result;
+  }
+
+  template <std::size_t N>
+  std::optional<std::array<double, N>> list(const std::string& key) const {
+    const std::optional<YAML::Node> value = optional(key);
+    return value ? std::optional(fixedList<N>(*value, nameOf(key))) : std::nullopt;
+  }
+
+ private:
+  const YAML::Node map_;
+  std::string prefix_;
+};
+
+// ---- the camera_calibration YAML
+
+// The "data" list of a matrix member.
+YAML::Node matrixData(const YAML::Node& matrix, const std::string& key) {
+  const std::optional<YAML::Node> data =
+      matrix.IsMap() ? Members(matrix, key + ".").optional("data") : std::nullopt;
+  if (!data || !data->IsSequence()) {
+    invalid(key + ".data must be a list of numbers");
+  }
+  return *data;
+}
+
+template <std::size_t N>
+std::array<double, N> fixedMatrix(const YAML::Node& matrix, const std::string& key) {
+  return fixedList<N>(matrixData(matrix, key), key + ".data");
+}
+
+sensor_msgs::msg::CameraInfo cameraInfoOfCalibration(const YAML::Node& root) {
+  const Members members(root, "");
   sensor_msgs::msg::CameraInfo info;
-  info.header.frame_id = textOf(root, "camera_name", "");
-  info.width = imageSize(root, "image_width");
-  info.height = imageSize(root, "image_height");
-  info.distortion_model = textOf(root, "distortion_model", "plumb_bob");
-  if (const auto d = memberOf(root, "distortion_coefficients")) {
-    info.d = matrixData(*d, "distortion_coefficients");
+  info.header.frame_id = members.text("camera_name", "");
+  info.width = members.imageSize("image_width");
+  info.height = members.imageSize("image_height");
+  info.distortion_model = members.text("distortion_model", "plumb_bob");
+  if (const auto d = members.optional("distortion_coefficients")) {
+    info.d = numberList(matrixData(*d, "distortion_coefficients"), "distortion_coefficients.data");
   }
-  info.k = fixedMatrix<9>(requiredMember(root, "camera_matrix"), "camera_matrix");
-  const auto r = memberOf(root, "rectification_matrix");
+  info.k = fixedMatrix<9>(members.required("camera_matrix"), "camera_matrix");
+  const auto r = members.optional("rectification_matrix");
   info.r = r ? fixedMatrix<9>(*r, "rectification_matrix")
              : std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1};
-  if (const auto p = memberOf(root, "projection_matrix")) {
+  if (const auto p = members.optional("projection_matrix")) {
     info.p = fixedMatrix<12>(*p, "projection_matrix");
   }
   return info;
 }
 
-}  // namespace
+// ---- the message as echoed
 
-sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(const std::string& path,
-                                                           const rclcpp::Logger& logger) {
-  // Checked first so that a missing file gets a plain message rather than the YAML reader's,
-  // and so that no larger file is parsed at all.
+// The member names that differ between the ROS 2 and the ROS 1 message.
+struct MessageKeys {
+  const char* d;
+  const char* k;
+  const char* r;
+  const char* p;
+  const char* sec;
+  const char* nanosec;
+};
+constexpr MessageKeys kRos2Keys{"d", "k", "r", "p", "sec", "nanosec"};
+constexpr MessageKeys kRos1Keys{"D", "K", "R", "P", "secs", "nsecs"};
+
+void readHeader(const YAML::Node& node, const MessageKeys& keys, std_msgs::msg::Header& header) {
+  const Members members(node, "header.");
+  header.frame_id = members.text("frame_id", "");
+  if (const auto stamp = members.optional("stamp")) {
+    const Members time(*stamp, "header.stamp.");
+    header.stamp.sec = static_cast<std::int32_t>(
+        time.whole(keys.sec, 0, std::numeric_limits<std::int32_t>::max(), 0));
+    header.stamp.nanosec = static_cast<std::uint32_t>(time.whole(keys.nanosec, 0, 999'999'999, 0));
+  }
+}
+
+void readRoi(const YAML::Node& node, sensor_msgs::msg::RegionOfInterest& roi) {
+  const Members members(node, "roi.");
+  roi.x_offset = members.uint32("x_offset");
+  roi.y_offset = members.uint32("y_offset");
+  roi.height = members.uint32("height");
+  roi.width = members.uint32("width");
+  roi.do_rectify = members.boolean("do_rectify");
+}
+
+// Members that are absent keep the message's defaults; height, width and the camera matrix
+// are required.
+sensor_msgs::msg::CameraInfo cameraInfoOfMessage(const YAML::Node& root, const MessageKeys& keys) {
+  const Members members(root, "");
+  sensor_msgs::msg::CameraInfo info;
+  if (const auto header = members.optional("header")) {
+    readHeader(*header, keys, info.header);
+  }
+  info.height = members.imageSize("height");
+  info.width = members.imageSize("width");
+  info.distortion_model = members.text("distortion_model", "");
+  if (const auto d = members.optional(keys.d)) {
+    info.d = numberList(*d, keys.d);
+  }
+  info.k = fixedList<9>(members.required(keys.k), keys.k);
+  info.r = members.list<9>(keys.r).value_or(info.r);
+  info.p = members.list<12>(keys.p).value_or(info.p);
+  info.binning_x = members.uint32("binning_x");
+  info.binning_y = members.uint32("binning_y");
+  if (const auto roi = members.optional("roi")) {
+    readRoi(*roi, info.roi);
+  }
+  return info;
+}
+
+// ---- the three forms
+
+enum class CameraFileForm { kCalibration, kRos2Message, kRos1Message };
+
+const char* failurePrefix(CameraFileForm form) {
+  switch (form) {
+    case CameraFileForm::kCalibration:
+      return "not a camera calibration";
+    case CameraFileForm::kRos2Message:
+      return "not a CameraInfo message as ros2 topic echo prints it";
+    case CameraFileForm::kRos1Message:
+      break;
+  }
+  return "not a CameraInfo message as rostopic echo prints it";
+}
+
+bool hasAnyOf(const Members& members, std::initializer_list<const char*> keys) {
+  return std::any_of(keys.begin(), keys.end(), [&](const char* key) { return members.has(key); });
+}
+
+// Told apart by the members only one form has: image_width or camera_matrix, upper-case
+// matrices (ROS 1), lower-case ones (ROS 2).
+CameraFileForm formOf(const YAML::Node& root) {
+  const Members members(root, "");
+  if (hasAnyOf(members, {"image_width", "image_height", "camera_matrix"})) {
+    return CameraFileForm::kCalibration;
+  }
+  const bool ros1 = hasAnyOf(members, {"K", "D", "R", "P"});
+  const bool ros2 = hasAnyOf(members, {"k", "d", "r", "p"});
+  if (ros1 && ros2) {
+    invalid("holds both upper-case (ROS 1: K, D, R, P) and lower-case (ROS 2: k, d, r, p) "
+            "matrices");
+  }
+  if (ros1) {
+    return CameraFileForm::kRos1Message;
+  }
+  if (ros2 || hasAnyOf(members, {"height", "width"})) {
+    return CameraFileForm::kRos2Message;
+  }
+  invalid("holds none of image_width (camera calibration YAML), k (CameraInfo as ros2 topic "
+          "echo prints it) or K (as rostopic echo prints it)");
+}
+
+sensor_msgs::msg::CameraInfo cameraInfoOfForm(const YAML::Node& root, CameraFileForm form) {
+  switch (form) {
+    case CameraFileForm::kCalibration:
+      return cameraInfoOfCalibration(root);
+    case CameraFileForm::kRos2Message:
+      return cameraInfoOfMessage(root, kRos2Keys);
+    case CameraFileForm::kRos1Message:
+      break;
+  }
+  return cameraInfoOfMessage(root, kRos1Keys);
+}
+
+// Runs `read`, naming the file and what it is not in the message of any failure. yaml-cpp's
+// own exceptions are never let through: their texts speak of its internals.
+template <typename Read>
+auto describingFailures(const std::string& path, const char* prefix, Read&& read) {
   try {
-    checkRegularFile(path, kMaxCalibrationFileBytes);
+    return read();
+  } catch (const YAML::Exception&) {
+    throw std::runtime_error(path + ": " + prefix + ": a member of an unexpected kind");
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error(path + ": " + prefix + ": " + e.what());
+  }
+}
+
+// The file's first YAML document. A missing file, a path that is no regular file and a file
+// beyond the size bound are refused first, so that none of them is parsed at all.
+YAML::Node readCameraFile(const std::string& path, const char* prefix) {
+  std::string text;
+  try {
+    text = readRegularFile(path, kMaxCalibrationFileBytes);
   } catch (const FileReadError& e) {
     const bool missing = e.reason() == FileReadError::Reason::kCannotOpen;
     throw std::runtime_error(path + ": " + (missing ? std::string("cannot open file") : e.what()));
   }
+  return describingFailures(path, prefix, [&] {
+    try {
+      return parseYamlText(text);
+    } catch (const YAML::ParserException& e) {
+      if (e.mark.is_null()) {
+        invalid(e.msg);  // one of our own bounds, phrased by us
+      }
+      invalid("not valid YAML (line " + std::to_string(e.mark.line + 1) + ", column " +
+              std::to_string(e.mark.column + 1) + ")");
+    }
+  });
+}
+
+}  // namespace
+
+sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(const std::string& path,
+                                                           const rclcpp::Logger& /*logger*/) {
   // The members are read from the YAML nodes, not from their JSON conversion, which types a
   // scalar by its text: a camera named 0815 would become the number 815.
-  try {
-    return cameraInfoOf(readYaml(path, logger));
-  } catch (const std::exception& e) {
-    throw std::runtime_error(path + ": not a camera calibration: " + e.what());
-  }
+  const char* prefix = failurePrefix(CameraFileForm::kCalibration);
+  const YAML::Node root = readCameraFile(path, prefix);
+  return describingFailures(path, prefix, [&] {
+    try {
+      return cameraInfoOfCalibration(root);
+    } catch (const std::runtime_error& e) {
+      std::optional<CameraFileForm> form;
+      try {
+        form = formOf(root);
+      } catch (const std::runtime_error&) {
+      }
+      if (form && *form != CameraFileForm::kCalibration) {
+        invalid(std::string(e.what()) + " (the file is a CameraInfo message, which " +
+                "cameraInfoFromFile reads)");
+      }
+      throw;
+    }
+  });
+}
+
+sensor_msgs::msg::CameraInfo cameraInfoFromFile(const std::string& path) {
+  const char* unknown = "not a camera file";
+  const YAML::Node root = readCameraFile(path, unknown);
+  const CameraFileForm form = describingFailures(path, unknown, [&] { return formOf(root); });
+  return describingFailures(path, failurePrefix(form),
+                            [&] { return cameraInfoOfForm(root, form); });
 }
 
 }  // namespace vantorel_base_utils

@@ -111,6 +111,31 @@ void liftKeptPixels(const KeptPixels<float>& kept, std::size_t count, const Lift
   liftKept(kept, count, lift, out);
 }
 
+// The arithmetic of liftKept, so that a pixel lands where a pixel list would put it; the
+// depth of a pixel outside the window is NaN, which carries through to all three.
+template <typename Sample>
+[[gnu::always_inline]] inline void liftRows(const DepthView<Sample>& view, const Lift& lift,
+                                            unsigned char* out) {
+  using Depth = typename KeptPixels<Sample>::Depth;
+  const Lift l = lift;
+  const double no_depth = std::numeric_limits<double>::quiet_NaN();
+  for (std::uint32_t row = 0; row < view.rows; ++row) {
+    const Sample* samples = view.data + row * view.row_stride;
+    const double v = static_cast<std::int32_t>(row) - l.cy;
+    for (std::uint32_t col = 0; col < view.cols; ++col) {
+      const Depth depth = samples[col];
+      const bool kept = (depth >= view.min_depth) & (depth <= view.max_depth);
+      const double d = kept ? static_cast<double>(depth) : no_depth;
+      const double u = static_cast<std::int32_t>(col) - l.cx;
+      const float xyz[3] = {static_cast<float>(d * (l.a[0] * u + l.b[0] * v + l.c[0]) + l.t[0]),
+                            static_cast<float>(d * (l.a[1] * u + l.b[1] * v + l.c[1]) + l.t[1]),
+                            static_cast<float>(d * (l.a[2] * u + l.b[2] * v + l.c[2]) + l.t[2])};
+      std::memcpy(out, xyz, sizeof(xyz));
+      out += sizeof(xyz);
+    }
+  }
+}
+
 constexpr std::size_t kLineBytes = 64;
 
 // Where a large result goes on its way to memory. Each block projects into a small buffer
@@ -230,6 +255,16 @@ std::size_t lastLevelCacheBytes() {
 }
 
 }  // namespace
+
+VANTOREL_VECTOR_CLONES
+void liftWholeImage(const DepthView<std::uint16_t>& view, const Lift& lift, unsigned char* out) {
+  liftRows(view, lift, out);
+}
+
+VANTOREL_VECTOR_CLONES
+void liftWholeImage(const DepthView<float>& view, const Lift& lift, unsigned char* out) {
+  liftRows(view, lift, out);
+}
 
 template <typename Sample>
 Projector<Sample> portableProjector() {

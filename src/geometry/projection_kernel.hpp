@@ -56,6 +56,13 @@ struct Lift {
 Lift liftFor(double fx, double fy, double cx, double cy, double metres_per_sample,
              const Eigen::Matrix4d& camera_to_target);
 
+// Lifts every pixel of the image, row by row, into three floats x, y, z at out, packed
+// (12 bytes per pixel, in the host's byte order); a pixel without depth in the window gets
+// NaN for all three, as organised point clouds mark it. out needs 12 * cols * rows bytes and
+// no particular alignment.
+void liftWholeImage(const DepthView<std::uint16_t>& view, const Lift& lift, unsigned char* out);
+void liftWholeImage(const DepthView<float>& view, const Lift& lift, unsigned char* out);
+
 // Projects count pixels and writes the kept points, compacted and in order, from out on;
 // returns how many. out must have room for count points.
 template <typename Sample>

@@ -11,6 +11,7 @@
 #include <rclcpp/logging.hpp>
 
 #include "io/text_buffer.hpp"
+#include "io/yaml_text.hpp"
 #include "io/yaml_to_json.hpp"
 #include "vantorel_base_utils/regular_file.hpp"
 
@@ -57,6 +58,23 @@ class NodeCounter : public YAML::EventHandler {
   std::size_t nodes_ = 0;
 };
 
+}  // namespace
+
+YAML::Node parseYamlText(std::string& text) {
+  {
+    TextBuffer buffer(text);
+    std::istream in(&buffer);
+    YAML::Parser parser(in);
+    NodeCounter counter;
+    parser.HandleNextDocument(counter);
+  }
+  TextBuffer buffer(text);
+  std::istream in(&buffer);
+  return YAML::Load(in);
+}
+
+namespace {
+
 // The file is read here rather than by yaml-cpp: its own loading leaks its read buffer when
 // reading fails under it (a path that names a directory, an I/O error), waits on pipes, and
 // reads files of any size. What cannot be read is reported as yaml-cpp reports failing to
@@ -71,16 +89,7 @@ YAML::Node loadFile(const std::string& file_path) {
     }
     throw YAML::BadFile(file_path);
   }
-  {
-    TextBuffer buffer(text);
-    std::istream in(&buffer);
-    YAML::Parser parser(in);
-    NodeCounter counter;
-    parser.HandleNextDocument(counter);
-  }
-  TextBuffer buffer(text);
-  std::istream in(&buffer);
-  return YAML::Load(in);
+  return parseYamlText(text);
 }
 
 // The one rule of readYamlToJson beyond the plain conversion: a failure inside an element of

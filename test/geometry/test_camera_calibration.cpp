@@ -106,3 +106,176 @@ TEST(CameraCalibrationFile, OnlyRegularFilesOfCalibrationSizeAreRead) {
             big + ": larger than 1048576 bytes");
   ::alarm(0);
 }
+
+namespace {
+
+// One camera in the three forms, as camera calibration writes it and as ros2 topic echo
+// and rostopic echo print its CameraInfo.
+const char* const kCalibration = R"(image_width: 640
+image_height: 480
+camera_name: rgb_optical
+camera_matrix:
+  rows: 3
+  cols: 3
+  data: [520.9, 0, 325.1, 0, 521.0, 249.7, 0, 0, 1]
+distortion_model: plumb_bob
+distortion_coefficients:
+  rows: 1
+  cols: 5
+  data: [0.2312, -0.7849, -0.0033, -0.0001, 0.9172]
+rectification_matrix:
+  rows: 3
+  cols: 3
+  data: [1, 0, 0, 0, 1, 0, 0, 0, 1]
+projection_matrix:
+  rows: 3
+  cols: 4
+  data: [520.9, 0, 325.1, 0, 0, 521.0, 249.7, 0, 0, 0, 1, 0]
+)";
+
+const char* const kRos2Echo = R"(header:
+  stamp:
+    sec: 1305031102
+    nanosec: 160407000
+  frame_id: rgb_optical
+height: 480
+width: 640
+distortion_model: plumb_bob
+d:
+- 0.2312
+- -0.7849
+- -0.0033
+- -0.0001
+- 0.9172
+k:
+- 520.9
+- 0.0
+- 325.1
+- 0.0
+- 521.0
+- 249.7
+- 0.0
+- 0.0
+- 1.0
+r:
+- 1.0
+- 0.0
+- 0.0
+- 0.0
+- 1.0
+- 0.0
+- 0.0
+- 0.0
+- 1.0
+p:
+- 520.9
+- 0.0
+- 325.1
+- 0.0
+- 0.0
+- 521.0
+- 249.7
+- 0.0
+- 0.0
+- 0.0
+- 1.0
+- 0.0
+binning_x: 0
+binning_y: 0
+roi:
+  x_offset: 0
+  y_offset: 0
+  height: 0
+  width: 0
+  do_rectify: false
+---
+)";
+
+const char* const kRos1Echo = R"(header: 
+  seq: 42
+  stamp: 
+    secs: 1305031102
+    nsecs: 160407000
+  frame_id: "rgb_optical"
+height: 480
+width: 640
+distortion_model: "plumb_bob"
+D: [0.2312, -0.7849, -0.0033, -0.0001, 0.9172]
+K: [520.9, 0.0, 325.1, 0.0, 521.0, 249.7, 0.0, 0.0, 1.0]
+R: [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0]
+P: [520.9, 0.0, 325.1, 0.0, 0.0, 521.0, 249.7, 0.0, 0.0, 0.0, 1.0, 0.0]
+binning_x: 0
+binning_y: 0
+roi: 
+  x_offset: 0
+  y_offset: 0
+  height: 0
+  width: 0
+  do_rectify: False
+---
+)";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
+}
+
+}  // namespace
+
+TEST(CameraFile, TheThreeFormsOfOneCameraReadToTheSameMessage) {
+  TempDir dir;
+  const auto read = [&](const char* name, const std::string& text) {
+    writeFile(dir.file(name), text);
+    return vbu::cameraInfoFromFile(dir.file(name));
+  };
+  const auto calibration = read("calibration.yaml", kCalibration);
+  auto ros2 = read("ros2.yaml", kRos2Echo);
+  auto ros1 = read("ros1.yaml", kRos1Echo);
+  EXPECT_EQ(calibration, vbu::cameraInfoFromCalibrationFile(dir.file("calibration.yaml"), kLogger));
+  // Only the recorded messages carry a time.
+  EXPECT_EQ(ros2.header.stamp, ros1.header.stamp);
+  EXPECT_EQ(ros2.header.stamp.sec, 1305031102);
+  EXPECT_EQ(ros2.header.stamp.nanosec, 160407000u);
+  ros2.header.stamp = ros1.header.stamp = calibration.header.stamp;
+  EXPECT_EQ(ros2, calibration);
+  EXPECT_EQ(ros1, calibration);
+  EXPECT_EQ(calibration.k, (std::array<double, 9>{520.9, 0, 325.1, 0, 521.0, 249.7, 0, 0, 1}));
+  EXPECT_EQ(calibration.header.frame_id, "rgb_optical");
+
+  // The members the calibration form lacks.
+  const auto roi = read("roi.yaml", replaced(replaced(kRos2Echo, "  width: 0", "  width: 320"),
+                                             "binning_y: 0", "binning_y: 2"));
+  EXPECT_EQ(roi.roi.width, 320u);
+  EXPECT_EQ(roi.binning_y, 2u);
+}
+
+TEST(CameraFile, FailuresNameTheFileTheFormAndTheMember) {
+  TempDir dir;
+  const std::string path = dir.file("camera.yaml");
+  const auto failure = [&](const std::string& text) {
+    writeFile(path, text);
+    return runtimeErrorText([&] { vbu::cameraInfoFromFile(path); });
+  };
+  const std::string ros2 = path + ": not a CameraInfo message as ros2 topic echo prints it: ";
+  EXPECT_EQ(failure(replaced(kRos2Echo, "k:", "kk:")), ros2 + "k is missing");
+  EXPECT_EQ(failure(replaced(kRos2Echo, "- 249.7\n", "")), ros2 + "k must hold 9 numbers");
+  EXPECT_EQ(failure(replaced(kRos2Echo, "  width: 0", "  width: -1")), ros2 + "roi.width out of range");
+  EXPECT_EQ(failure(replaced(kRos2Echo, "height: 480", "height: 480.5")),
+            ros2 + "height must be a whole number");
+  EXPECT_EQ(failure(replaced(kRos2Echo, "    sec: 1305031102", "    sec: soon")),
+            ros2 + "header.stamp.sec must be a whole number");
+  EXPECT_EQ(failure(replaced(kRos1Echo, "0.0, 0.0, 1.0]\nR", "0.0, x, 1.0]\nR")),
+            path + ": not a CameraInfo message as rostopic echo prints it: K must hold only numbers");
+  EXPECT_EQ(failure(std::string(kRos1Echo) + "k: [1]\n").rfind(path + ": not a camera file: holds both", 0),
+            0u);
+  EXPECT_EQ(failure("image: depth.png\n"),
+            path + ": not a camera file: holds none of image_width (camera calibration YAML), k "
+                   "(CameraInfo as ros2 topic echo prints it) or K (as rostopic echo prints it)");
+  // Where the issue was seen: the parser's own text never reaches the message.
+  EXPECT_EQ(failure("height: 480\nk: [1, 2\n"), path + ": not a camera file: not valid YAML (line 3, column 1)");
+
+  // The calibration reader says what the file is instead.
+  writeFile(path, kRos2Echo);
+  EXPECT_EQ(runtimeErrorText([&] { vbu::cameraInfoFromCalibrationFile(path, kLogger); }),
+            path + ": not a camera calibration: image_width is missing (the file is a CameraInfo "
+                   "message, which cameraInfoFromFile reads)");
+}
