@@ -136,6 +136,18 @@ template <typename Sample>
   }
 }
 
+// Cloned here, inside the unnamed namespace, like the loops above: a clone set of an
+// external function gets a resolver of default visibility, which the library would export.
+VANTOREL_VECTOR_CLONES
+void liftImageRows(const DepthView<std::uint16_t>& view, const Lift& lift, unsigned char* out) {
+  liftRows(view, lift, out);
+}
+
+VANTOREL_VECTOR_CLONES
+void liftImageRows(const DepthView<float>& view, const Lift& lift, unsigned char* out) {
+  liftRows(view, lift, out);
+}
+
 constexpr std::size_t kLineBytes = 64;
 
 // Where a large result goes on its way to memory. Each block projects into a small buffer
@@ -256,14 +268,12 @@ std::size_t lastLevelCacheBytes() {
 
 }  // namespace
 
-VANTOREL_VECTOR_CLONES
 void liftWholeImage(const DepthView<std::uint16_t>& view, const Lift& lift, unsigned char* out) {
-  liftRows(view, lift, out);
+  liftImageRows(view, lift, out);
 }
 
-VANTOREL_VECTOR_CLONES
 void liftWholeImage(const DepthView<float>& view, const Lift& lift, unsigned char* out) {
-  liftRows(view, lift, out);
+  liftImageRows(view, lift, out);
 }
 
 template <typename Sample>
