@@ -32,8 +32,8 @@ PointField field(const char* name, std::uint32_t offset, std::uint8_t datatype) 
 }
 
 // A cloud of height x width points of point_step bytes, its buffer sized and not yet filled.
-PointCloud2 emptyCloud(const std_msgs::msg::Header& header, std::uint32_t height,
-                       std::size_t width, std::uint32_t point_step) {
+PointCloud2 emptyCloud(const std_msgs::msg::Header& header, std::uint32_t height, std::size_t width,
+                       std::uint32_t point_step) {
   const std::uint64_t row_bytes = std::uint64_t{point_step} * width;
   if (width > std::numeric_limits<std::uint32_t>::max() ||
       row_bytes > std::numeric_limits<std::uint32_t>::max()) {
@@ -102,16 +102,17 @@ PointCloud2 organizedPointCloud2(const ProjectionContext& ctx, CloudFrame frame,
                                  static_cast<std::size_t>(depth.cols), kXyzBytes);
   cloud.is_dense = false;
   const Eigen::Matrix4d& camera_to_target = cameraToTarget(view, frame);
+  // The buffer comes from operator new, aligned for any point.
+  auto* points = reinterpret_cast<ProjectedPoint*>(cloud.data.data());
   if (depth.type() == CV_32FC1) {
     kernel::liftWholeImage(
         kernel::metricDepthViewOf(depth, view.min_depth, view.max_depth, view.depth_scale),
-        kernel::liftFor(view.fx, view.fy, view.cx, view.cy, 1.0, camera_to_target),
-        cloud.data.data());
+        kernel::liftFor(view.fx, view.fy, view.cx, view.cy, 1.0, camera_to_target), points);
   } else {
     kernel::liftWholeImage(
         kernel::depthViewOf(depth, view.min_depth, view.max_depth),
         kernel::liftFor(view.fx, view.fy, view.cx, view.cy, view.depth_scale, camera_to_target),
-        cloud.data.data());
+        points);
   }
   return cloud;
 }

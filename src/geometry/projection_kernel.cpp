@@ -37,6 +37,13 @@ namespace {
 // Pixels per step of the portable loop; bounds its scratch space.
 constexpr std::size_t kBlockSize = 128;
 
+// Whether a depth sample (widened as KeptPixels holds it) is kept; every projector keeps
+// exactly these. Comparisons that involve a NaN are false, so a float NaN is never kept.
+template <typename Sample, typename Depth>
+[[gnu::always_inline]] inline bool inWindow(const DepthView<Sample>& view, Depth depth) {
+  return (depth >= view.min_depth) & (depth <= view.max_depth);
+}
+
 template <typename Sample>
 struct KeptPixels {
   using Depth = std::conditional_t<std::is_same_v<Sample, float>, float, std::int32_t>;
@@ -47,8 +54,7 @@ struct KeptPixels {
 
 // Branch-free: every pixel is written to slot n, and n advances only for kept ones, so
 // holes in the depth image cost no mispredicted branches. A pixel off the image reads
-// element 0 (always present) instead of its own. Comparisons that involve a NaN are false,
-// so a float NaN is never kept.
+// element 0 (always present) instead of its own.
 template <typename Sample>
 [[gnu::always_inline]] inline std::size_t keepInWindow(const std::array<int, 2>* pixels,
                                                        std::size_t count,
@@ -66,7 +72,7 @@ template <typename Sample>
     kept.u[n] = u;
     kept.v[n] = v;
     kept.depth[n] = depth;
-    n += static_cast<std::size_t>(inside & (depth >= view.min_depth) & (depth <= view.max_depth));
+    n += static_cast<std::size_t>(inside & inWindow(view, depth));
   }
   return n;
 }
@@ -109,43 +115,6 @@ VANTOREL_VECTOR_CLONES
 void liftKeptPixels(const KeptPixels<float>& kept, std::size_t count, const Lift& lift,
                     ProjectedPoint* out) {
   liftKept(kept, count, lift, out);
-}
-
-// The arithmetic of liftKept, so that a pixel lands where a pixel list would put it; the
-// depth of a pixel outside the window is NaN, which carries through to all three.
-template <typename Sample>
-[[gnu::always_inline]] inline void liftRows(const DepthView<Sample>& view, const Lift& lift,
-                                            unsigned char* out) {
-  using Depth = typename KeptPixels<Sample>::Depth;
-  const Lift l = lift;
-  const double no_depth = std::numeric_limits<double>::quiet_NaN();
-  for (std::uint32_t row = 0; row < view.rows; ++row) {
-    const Sample* samples = view.data + row * view.row_stride;
-    const double v = static_cast<std::int32_t>(row) - l.cy;
-    for (std::uint32_t col = 0; col < view.cols; ++col) {
-      const Depth depth = samples[col];
-      const bool kept = (depth >= view.min_depth) & (depth <= view.max_depth);
-      const double d = kept ? static_cast<double>(depth) : no_depth;
-      const double u = static_cast<std::int32_t>(col) - l.cx;
-      const float xyz[3] = {static_cast<float>(d * (l.a[0] * u + l.b[0] * v + l.c[0]) + l.t[0]),
-                            static_cast<float>(d * (l.a[1] * u + l.b[1] * v + l.c[1]) + l.t[1]),
-                            static_cast<float>(d * (l.a[2] * u + l.b[2] * v + l.c[2]) + l.t[2])};
-      std::memcpy(out, xyz, sizeof(xyz));
-      out += sizeof(xyz);
-    }
-  }
-}
-
-// Cloned here, inside the unnamed namespace, like the loops above: a clone set of an
-// external function gets a resolver of default visibility, which the library would export.
-VANTOREL_VECTOR_CLONES
-void liftImageRows(const DepthView<std::uint16_t>& view, const Lift& lift, unsigned char* out) {
-  liftRows(view, lift, out);
-}
-
-VANTOREL_VECTOR_CLONES
-void liftImageRows(const DepthView<float>& view, const Lift& lift, unsigned char* out) {
-  liftRows(view, lift, out);
 }
 
 constexpr std::size_t kLineBytes = 64;
@@ -268,14 +237,6 @@ std::size_t lastLevelCacheBytes() {
 
 }  // namespace
 
-void liftWholeImage(const DepthView<std::uint16_t>& view, const Lift& lift, unsigned char* out) {
-  liftImageRows(view, lift, out);
-}
-
-void liftWholeImage(const DepthView<float>& view, const Lift& lift, unsigned char* out) {
-  liftImageRows(view, lift, out);
-}
-
 template <typename Sample>
 Projector<Sample> portableProjector() {
   return {projectListPortable<Sample>, streamListPortable<Sample>};
@@ -313,6 +274,47 @@ std::vector<ProjectedPoint> projectPixels(const DepthView<Sample>& view, const L
   const ListProjector<Sample> project = large ? projector.streamed : projector.in_place;
   result.resize(project(pixels.data(), pixels.size(), view, lift, result.data()));
   return result;
+}
+
+namespace {
+
+// Each row goes through the projector as a pixel list, so that a pixel lands exactly where
+// a pixel list puts it: the kept points come out compacted at the start of the row, and are
+// then spread back to their columns from the end (a kept pixel's point never lies to the
+// right of its column), NaN in the columns without depth.
+template <typename Sample>
+void liftImage(const DepthView<Sample>& view, const Lift& lift, ProjectedPoint* out) {
+  using Depth = typename KeptPixels<Sample>::Depth;
+  const ListProjector<Sample> project = projectorFor(view).in_place;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const ProjectedPoint no_point(nan, nan, nan);
+  std::vector<std::array<int, 2>> row_pixels(view.cols);
+  for (std::uint32_t u = 0; u < view.cols; ++u) {
+    row_pixels[u] = {static_cast<int>(u), 0};
+  }
+  for (std::uint32_t v = 0; v < view.rows; ++v) {
+    for (std::array<int, 2>& pixel : row_pixels) {
+      pixel[1] = static_cast<int>(v);
+    }
+    ProjectedPoint* row = out + static_cast<std::size_t>(v) * view.cols;
+    std::size_t kept = project(row_pixels.data(), view.cols, view, lift, row);
+    const Sample* samples = view.data + v * view.row_stride;
+    // Once as many points are left as columns, the rest of the row is in place.
+    for (std::size_t u = view.cols; u > kept;) {
+      --u;
+      row[u] = inWindow(view, static_cast<Depth>(samples[u])) ? row[--kept] : no_point;
+    }
+  }
+}
+
+}  // namespace
+
+void liftWholeImage(const DepthView<std::uint16_t>& view, const Lift& lift, ProjectedPoint* out) {
+  liftImage(view, lift, out);
+}
+
+void liftWholeImage(const DepthView<float>& view, const Lift& lift, ProjectedPoint* out) {
+  liftImage(view, lift, out);
 }
 
 DepthView<std::uint16_t> depthViewOf(const cv::Mat& depth, int min_depth, int max_depth) {

@@ -56,12 +56,12 @@ struct Lift {
 Lift liftFor(double fx, double fy, double cx, double cy, double metres_per_sample,
              const Eigen::Matrix4d& camera_to_target);
 
-// Lifts every pixel of the image, row by row, into three floats x, y, z at out, packed
-// (12 bytes per pixel, in the host's byte order); a pixel without depth in the window gets
-// NaN for all three, as organised point clouds mark it. out needs 12 * cols * rows bytes and
-// no particular alignment.
-void liftWholeImage(const DepthView<std::uint16_t>& view, const Lift& lift, unsigned char* out);
-void liftWholeImage(const DepthView<float>& view, const Lift& lift, unsigned char* out);
+// Lifts every pixel of the image into out, row by row: the point of pixel (u, v) at
+// v * cols + u, exactly where projecting the pixel as a pixel list puts it, or NaN in x, y
+// and z for a pixel without depth in the window, as organised point clouds mark it. out
+// needs room for cols * rows points.
+void liftWholeImage(const DepthView<std::uint16_t>& view, const Lift& lift, ProjectedPoint* out);
+void liftWholeImage(const DepthView<float>& view, const Lift& lift, ProjectedPoint* out);
 
 // Projects count pixels and writes the kept points, compacted and in order, from out on;
 // returns how many. out must have room for count points.
