@@ -125,6 +125,16 @@ vbu::ProjectionContext movedContext(int type) {
                  rigid({0, 0, 1}, 1.2, {2.0, -1.0, 0.5}));
 }
 
+// The same context over a depth image whose rows lie farther apart than its width, as the
+// rows of a region of a larger image do.
+vbu::ProjectionContext stridedCopy(const vbu::ProjectionContext& ctx) {
+  vbu::ProjectionContext strided = ctx;
+  const cv::Mat wider(ctx.depth.rows, ctx.depth.cols + 5, ctx.depth.type(), cv::Scalar(0));
+  strided.depth = wider.colRange(2, 2 + ctx.depth.cols);
+  ctx.depth.copyTo(strided.depth);
+  return strided;
+}
+
 // The pixels' points in `frame` as the pixel-list projections give them: the camera frame
 // through a context that differs only in having identity transforms.
 std::vector<vbu::ProjectedPoint> projected(const vbu::ProjectionContext& ctx, vbu::CloudFrame frame,
@@ -163,28 +173,31 @@ TEST(PointCloud2FromPoints, HoldsThePointsInOrderUnderTheGivenHeader) {
 TEST(OrganizedPointCloud2, PixelsWithDepthLandWhereTheirPixelListPutsThemTheRestAreNaN) {
   const vbu::ProjectedPoint nan_point(NAN, NAN, NAN);
   for (const int type : {CV_16UC1, CV_32FC1}) {
-    const vbu::ProjectionContext ctx = movedContext(type);
-    for (const vbu::CloudFrame frame : kFrames) {
-      SCOPED_TRACE("depth type " + std::to_string(type) + ", frame " +
-                   std::to_string(static_cast<int>(frame)));
-      const PointCloud2 cloud = vbu::organizedPointCloud2(ctx, frame, header("frame"));
-      EXPECT_EQ(cloud.header, header("frame"));
-      ASSERT_EQ(cloud.height, static_cast<std::uint32_t>(kRows));
-      ASSERT_EQ(cloud.width, static_cast<std::uint32_t>(kCols));
-      EXPECT_FALSE(cloud.is_dense);
-      expectConsistentSizes(cloud);
-      std::size_t with_depth = 0;
-      for (int v = 0; v < kRows; ++v) {
-        for (int u = 0; u < kCols; ++u) {
-          const auto expected = projected(ctx, frame, {{u, v}});
-          with_depth += expected.size();
-          expectSamePoint(pointAt(cloud, static_cast<std::size_t>(v * kCols + u)),
-                          expected.empty() ? nan_point : expected[0]);
+    for (const vbu::ProjectionContext& ctx :
+         {movedContext(type), stridedCopy(movedContext(type))}) {
+      for (const vbu::CloudFrame frame : kFrames) {
+        SCOPED_TRACE("depth type " + std::to_string(type) + ", continuous " +
+                     std::to_string(ctx.depth.isContinuous()) + ", frame " +
+                     std::to_string(static_cast<int>(frame)));
+        const PointCloud2 cloud = vbu::organizedPointCloud2(ctx, frame, header("frame"));
+        EXPECT_EQ(cloud.header, header("frame"));
+        ASSERT_EQ(cloud.height, static_cast<std::uint32_t>(kRows));
+        ASSERT_EQ(cloud.width, static_cast<std::uint32_t>(kCols));
+        EXPECT_FALSE(cloud.is_dense);
+        expectConsistentSizes(cloud);
+        std::size_t with_depth = 0;
+        for (int v = 0; v < kRows; ++v) {
+          for (int u = 0; u < kCols; ++u) {
+            const auto expected = projected(ctx, frame, {{u, v}});
+            with_depth += expected.size();
+            expectSamePoint(pointAt(cloud, static_cast<std::size_t>(v * kCols + u)),
+                            expected.empty() ? nan_point : expected[0]);
+          }
         }
+        // Both kinds of pixel occur.
+        EXPECT_GT(with_depth, std::size_t{kCols * kRows / 2});
+        EXPECT_LT(with_depth, std::size_t{kCols * kRows});
       }
-      // Both kinds of pixel occur.
-      EXPECT_GT(with_depth, std::size_t{kCols * kRows / 2});
-      EXPECT_LT(with_depth, std::size_t{kCols * kRows});
     }
   }
 }
