@@ -284,8 +284,9 @@ CameraFileForm formOf(const YAML::Node& root) {
   const bool ros1 = hasAnyOf(members, {"K", "D", "R", "P"});
   const bool ros2 = hasAnyOf(members, {"k", "d", "r", "p"});
   if (ros1 && ros2) {
-    invalid("holds both upper-case (ROS 1: K, D, R, P) and lower-case (ROS 2: k, d, r, p) "
-            "matrices");
+    invalid(
+        "holds both upper-case (ROS 1: K, D, R, P) and lower-case (ROS 2: k, d, r, p) "
+        "matrices");
   }
   if (ros1) {
     return CameraFileForm::kRos1Message;
@@ -293,8 +294,9 @@ CameraFileForm formOf(const YAML::Node& root) {
   if (ros2 || hasAnyOf(members, {"height", "width"})) {
     return CameraFileForm::kRos2Message;
   }
-  invalid("holds none of image_width (camera calibration YAML), k (CameraInfo as ros2 topic "
-          "echo prints it) or K (as rostopic echo prints it)");
+  invalid(
+      "holds none of image_width (camera calibration YAML), k (CameraInfo as ros2 topic "
+      "echo prints it) or K (as rostopic echo prints it)");
 }
 
 sensor_msgs::msg::CameraInfo cameraInfoOfForm(const YAML::Node& root, CameraFileForm form) {
