@@ -215,6 +215,10 @@ TEST_F(FramePoints, ToolWritesEveryOutput) {
   }
   EXPECT_EQ(holes, static_cast<std::size_t>(depth.total()) -
                        static_cast<std::size_t>(cv::countNonZero(depth)));
+
+  // A run without it leaves no organised cloud of another run beside its own set.
+  ASSERT_EQ(runTool("").first, 0);
+  EXPECT_FALSE(fs::exists(work_ / "out" / "organized.pcd"));
 }
 
 TEST_F(FramePoints, BadInputsEndWithOneLineAndNoFiles) {

@@ -209,14 +209,17 @@ OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
                              ": not written (see the error above)");
   }
   std::vector<std::string> names = {"points.json", "points.ply", "points.pcd", "overlay.png"};
+  std::vector<std::string> retired;
   staged.write("points.ply", ply);
   staged.write("points.pcd", pcd);
   staged.write("overlay.png", png);
   if (result.organized_cloud) {
     staged.write("organized.pcd", organized);
     names.push_back("organized.pcd");
+  } else {
+    retired.push_back("organized.pcd");  // an earlier run's; it would not match this set
   }
-  staged.commit(names);
+  staged.commit(names, retired);
   const auto pathOf = [&](const char* name) { return (fs::path(dir) / name).string(); };
   return {pathOf("points.json"), pathOf("points.ply"), pathOf("overlay.png"), pathOf("points.pcd"),
           result.organized_cloud ? pathOf("organized.pcd") : ""};

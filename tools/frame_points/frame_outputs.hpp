@@ -50,7 +50,8 @@ struct OutputFiles {
 
 // Writes points.json, points.ply, points.pcd, overlay.png and, when the result has the
 // organised cloud, organized.pcd into `dir` (created if missing) as one set, or none of them
-// (see StagedOutputs). Throws std::runtime_error on failure.
+// (see StagedOutputs); without the organised cloud an earlier organized.pcd is removed with
+// the set. Throws std::runtime_error on failure.
 OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
                          const FrameResult& result, const rclcpp::Logger& logger,
                          const OutputOptions& options = {});
