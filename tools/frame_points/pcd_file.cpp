@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -26,35 +27,23 @@ struct PcdField {
   std::uint32_t bytes() const { return size * count; }
 };
 
+// PCD's TYPE and SIZE of each PointField datatype.
+struct PcdType {
+  std::uint8_t datatype;
+  char type;
+  std::uint32_t size;
+};
+constexpr PcdType kPcdTypes[] = {{PointField::INT8, 'I', 1},    {PointField::UINT8, 'U', 1},
+                                 {PointField::INT16, 'I', 2},   {PointField::UINT16, 'U', 2},
+                                 {PointField::INT32, 'I', 4},   {PointField::UINT32, 'U', 4},
+                                 {PointField::FLOAT32, 'F', 4}, {PointField::FLOAT64, 'F', 8}};
+
 PcdField pcdFieldOf(const PointField& field) {
-  PcdField out{field.name, 'F', 4, field.count, field.offset};
-  switch (field.datatype) {
-    case PointField::INT8:
-      out.type = 'I', out.size = 1;
-      break;
-    case PointField::UINT8:
-      out.type = 'U', out.size = 1;
-      break;
-    case PointField::INT16:
-      out.type = 'I', out.size = 2;
-      break;
-    case PointField::UINT16:
-      out.type = 'U', out.size = 2;
-      break;
-    case PointField::INT32:
-      out.type = 'I', out.size = 4;
-      break;
-    case PointField::UINT32:
-      out.type = 'U', out.size = 4;
-      break;
-    case PointField::FLOAT32:
-      break;
-    case PointField::FLOAT64:
-      out.size = 8;
-      break;
-    default:
-      throw std::invalid_argument("field " + field.name + ": unknown datatype " +
-                                  std::to_string(int{field.datatype}));
+  const auto* known = std::find_if(std::begin(kPcdTypes), std::end(kPcdTypes),
+                                   [&](const PcdType& t) { return t.datatype == field.datatype; });
+  if (known == std::end(kPcdTypes)) {
+    throw std::invalid_argument("field " + field.name + ": unknown datatype " +
+                                std::to_string(int{field.datatype}));
   }
   const bool plain_name =
       !field.name.empty() && std::all_of(field.name.begin(), field.name.end(), [](char c) {
@@ -63,7 +52,7 @@ PcdField pcdFieldOf(const PointField& field) {
   if (!plain_name || field.count == 0) {
     throw std::invalid_argument("field \"" + field.name + "\" cannot be a PCD field");
   }
-  return out;
+  return {field.name, known->type, known->size, field.count, field.offset};
 }
 
 // The fields in memory order, each inside the point and none overlapping the next.
@@ -105,19 +94,19 @@ bool hostIsBigEndian() {
 
 std::string headerOf(const PointCloud2& cloud, const std::vector<PcdField>& fields) {
   std::ostringstream header;
-  header << "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\nFIELDS";
-  for (const auto& f : fields)
-    header << ' ' << f.name;
-  header << "\nSIZE";
-  for (const auto& f : fields)
-    header << ' ' << f.size;
-  header << "\nTYPE";
-  for (const auto& f : fields)
-    header << ' ' << f.type;
-  header << "\nCOUNT";
-  for (const auto& f : fields)
-    header << ' ' << f.count;
-  header << "\nWIDTH " << cloud.width << "\nHEIGHT " << cloud.height
+  header << "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\n";
+  const auto line = [&](const char* keyword, auto value_of) {
+    header << keyword;
+    for (const PcdField& field : fields) {
+      header << ' ' << value_of(field);
+    }
+    header << '\n';
+  };
+  line("FIELDS", [](const PcdField& f) { return f.name; });
+  line("SIZE", [](const PcdField& f) { return f.size; });
+  line("TYPE", [](const PcdField& f) { return f.type; });
+  line("COUNT", [](const PcdField& f) { return f.count; });
+  header << "WIDTH " << cloud.width << "\nHEIGHT " << cloud.height
          << "\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " << std::uint64_t{cloud.width} * cloud.height
          << "\nDATA binary\n";
   return header.str();
