@@ -456,6 +456,11 @@ TEST_F(FramePoints, HostileInputsEndWithOneLineAndNoFiles) {
   beyond_float["bbox_xyxy_list"][1][2] = 1e39;
   std::ofstream(in / "beyond_float.json") << beyond_float.dump();
   expectCleanFailure("--detections " + (in / "beyond_float.json").string(), "beyond_float.json");
+  json negative = detections;
+  negative["cls_list"][2] = -1;
+  std::ofstream(in / "negative.json") << negative.dump();
+  expectCleanFailure("--detections " + (in / "negative.json").string(),
+                     "negative.json: detection 2 has the negative class id -1");
 }
 
 // Corners far beyond int reach the overlay drawing; the sanitizer build checks the

@@ -257,8 +257,8 @@ cv::Mat readDepth(const std::string& path, const sensor_msgs::msg::CameraInfo& c
   return depth;
 }
 
-// The library's message names the file already.
-// Any other exception is the library's own affair and would only confuse a user.
+// The library's message names the file already; any other exception's text would only
+// confuse a user.
 sensor_msgs::msg::CameraInfo readCameraInfo(const std::string& path) {
   try {
     return vbu::cameraInfoFromFile(path);
@@ -389,13 +389,18 @@ std::vector<ymp::InstancePixelSet> pixelSetsOf(ymp::ParsedYolo parsed,
   return sets;
 }
 
-// Non-finite numbers would reach the outputs as JSON null and PLY "inf".
-void requireFiniteDetections(const ymp::ParsedYolo& parsed, const std::string& detections_path) {
+// Non-finite numbers would reach the outputs as JSON null and PLY "inf"; points.pcd holds
+// class ids unsigned.
+void requireUsableDetections(const ymp::ParsedYolo& parsed, const std::string& detections_path) {
   for (const auto& d : parsed.detections) {
     if (!std::isfinite(d.x1) || !std::isfinite(d.y1) || !std::isfinite(d.x2) ||
         !std::isfinite(d.y2) || !std::isfinite(d.conf)) {
       throw InputError(detections_path + ": detection " + std::to_string(d.index) +
                        " has a box corner or confidence beyond the range of float");
+    }
+    if (d.cls < 0) {
+      throw InputError(detections_path + ": detection " + std::to_string(d.index) +
+                       " has the negative class id " + std::to_string(d.cls));
     }
   }
 }
@@ -471,7 +476,7 @@ FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                ? ymp::sameClassBboxNms(kept, *options.nms_iou_threshold, logger)
                : kept;
   });
-  requireFiniteDetections(parsed, detections);
+  requireUsableDetections(parsed, detections);
   ymp::MaskBudget mask_budget;  // no mask may be larger than the depth frame
   mask_budget.frame = inputs.depth.size();
   const auto sets = timed("pixel_sets", detections,
