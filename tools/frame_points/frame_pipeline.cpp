@@ -189,28 +189,6 @@ std::optional<DepthHeader> tiffHeaderOf(const std::string& bytes) {
   return header;
 }
 
-// "Pf", width, height and scale as text; the floats follow.
-std::optional<DepthHeader> pfmHeaderOf(const std::string& bytes) {
-  if (bytes.size() < 3 || (bytes.compare(0, 3, "Pf\n") != 0 && bytes.compare(0, 3, "PF\n") != 0)) {
-    return std::nullopt;
-  }
-  DepthHeader header;
-  const char* at = bytes.data() + 3;
-  const char* end = bytes.data() + std::min<std::size_t>(bytes.size(), 64);
-  const auto number = [&](std::uint64_t& value) {
-    const auto [next, error] = std::from_chars(at, end, value);
-    const bool ok = error == std::errc() && next < end && (*next == ' ' || *next == '\n');
-    at = ok ? next + 1 : end;
-    return ok;
-  };
-  if (!number(header.width) || !number(header.height)) {
-    header.refusal = "PFM header does not state the image size";
-  } else if (bytes[1] == 'F') {
-    header.refusal = "depth image must be single channel, got a colour PFM";
-  }
-  return header;
-}
-
 std::string sizeMismatch(const std::string& path, std::uint64_t width, std::uint64_t height,
                          const sensor_msgs::msg::CameraInfo& camera) {
   return path + ": depth image is " + std::to_string(width) + "x" + std::to_string(height) +
@@ -219,17 +197,19 @@ std::string sizeMismatch(const std::string& path, std::uint64_t width, std::uint
 }
 
 // The header is checked against the calibration before anything is decoded, so that a small
-// file cannot make the decoder allocate an image the frame never had.
+// file cannot make the decoder allocate an image the frame never had. PNG and TIFF are
+// decoded in memory; OpenCV reads PFM and OpenEXR from memory only through a temporary file,
+// so those are not taken.
 cv::Mat readDepth(const std::string& path, const sensor_msgs::msg::CameraInfo& camera) {
   const std::string bytes = readInputFile(path, kMaxInputFileBytes);
   std::optional<DepthHeader> header = pngHeaderOf(bytes);
-  for (const auto& headerOf : {tiffHeaderOf, pfmHeaderOf}) {
-    header = header ? header : headerOf(bytes);
+  if (!header) {
+    header = tiffHeaderOf(bytes);
   }
   if (!header) {
     throw InputError(path +
                      ": not a depth image (a 16-bit greyscale PNG, or 32-bit float "
-                     "metres as a single-channel TIFF or PFM)");
+                     "metres as a single-channel TIFF)");
   }
   if (!header->refusal.empty()) {
     throw InputError(path + ": " + header->refusal);

@@ -86,7 +86,7 @@ struct ClassSummary {
 
 // Reads and checks every input file; throws InputError naming the file. Every input must be
 // a regular file within the size bounds above. The depth image is a 16-bit greyscale PNG or
-// a 32-bit float single-channel TIFF or PFM (metres); its header is checked against the
+// a 32-bit float single-channel TIFF (metres); its header is checked against the
 // calibration before the image is decoded.
 FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger);
 

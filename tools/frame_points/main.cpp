@@ -36,7 +36,7 @@ inputs (default: the sample frame):
   --detections FILE          detector result JSON
   --depth FILE               depth image: 16-bit greyscale PNG in raw units (see
                              --depth-scale), or 32-bit float metres as a single-channel
-                             TIFF or PFM
+                             TIFF
   --camera FILE              camera calibration YAML, or the CameraInfo message as
                              `ros2 topic echo --once` (or ROS 1 `rostopic echo`) prints it
   --camera-to-arm-base FILE  transform JSON {"translation": [x,y,z], "rotation": [w,x,y,z]}
