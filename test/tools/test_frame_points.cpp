@@ -691,12 +691,7 @@ TEST_F(FramePoints, EchoedCameraInfoGivesTheCalibrationsPoints) {
 height: 480
 width: 640
 distortion_model: plumb_bob
-d:
-- 0.0
-- 0.0
-- 0.0
-- 0.0
-- 0.0
+d: [0.0, 0.0, 0.0, 0.0, 0.0]
 k:
 - 525.0
 - 0.0
