@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -17,13 +19,16 @@
 
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <rclcpp/logger.hpp>
 
 #include "frame_outputs.hpp"
 #include "frame_pipeline.hpp"
+#include "pcd_file.hpp"
 #include "support/child_process.hpp"
 #include "support/png_claiming.hpp"
 #include "support/temp_dir.hpp"
+#include "vantorel_base_utils/point_cloud.hpp"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -47,6 +52,43 @@ FrameOptions sampleOptions() {
 json readJsonFile(const fs::path& path) {
   std::ifstream in(path);
   return json::parse(in);
+}
+
+// A binary PCD file taken apart: its header lines by keyword, and the bytes after DATA.
+struct Pcd {
+  std::map<std::string, std::string> header;
+  std::string body;
+};
+
+Pcd readPcd(const std::string& file) {
+  Pcd pcd;
+  std::size_t at = 0;
+  while (at < file.size()) {
+    const std::size_t end = file.find('\n', at);
+    const std::string line = file.substr(at, end - at);
+    at = end == std::string::npos ? file.size() : end + 1;
+    const std::size_t space = line.find(' ');
+    if (line[0] != '#') {
+      pcd.header[line.substr(0, space)] = line.substr(space + 1);
+    }
+    if (line.rfind("DATA", 0) == 0) {
+      break;
+    }
+  }
+  pcd.body = file.substr(at);
+  return pcd;
+}
+
+float floatAt(const std::string& bytes, std::size_t at) {
+  float value = 0.0F;
+  std::memcpy(&value, bytes.data() + at, sizeof value);
+  return value;
+}
+
+std::uint32_t uintAt(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  std::memcpy(&value, bytes.data() + at, sizeof value);
+  return value;
 }
 
 class FramePoints : public ::testing::Test {
@@ -139,8 +181,8 @@ TEST_F(FramePoints, ArmBaseFrameAndClassFilterChangeWhatIsProjected) {
   EXPECT_EQ(summary[0].points, result.instances[0].points.size());
 }
 
-TEST_F(FramePoints, ToolWritesAllThreeFiles) {
-  const auto [status, err] = runTool("");
+TEST_F(FramePoints, ToolWritesEveryOutput) {
+  const auto [status, err] = runTool("--organized");
   ASSERT_EQ(status, 0) << err;
   const json points = readJsonFile(work_ / "out" / "points.json");
   EXPECT_EQ(points["frame"], "map");
@@ -156,8 +198,27 @@ TEST_F(FramePoints, ToolWritesAllThreeFiles) {
   for (const auto& entry : fs::directory_iterator(work_ / "out")) {
     entries.insert(entry.path().filename().string());
   }
-  EXPECT_EQ(entries, (std::set<std::string>{".vantorel_frame_points.lock", "overlay.png",
-                                            "points.json", "points.ply"}));
+  EXPECT_EQ(entries,
+            (std::set<std::string>{".vantorel_frame_points.lock", "organized.pcd", "overlay.png",
+                                   "points.json", "points.pcd", "points.ply"}));
+
+  // The whole frame, NaN exactly where the depth image has no depth.
+  const Pcd organized =
+      readPcd(vantorel_test::readFile((work_ / "out" / "organized.pcd").string()));
+  EXPECT_EQ(organized.header.at("WIDTH"), "640");
+  EXPECT_EQ(organized.header.at("HEIGHT"), "480");
+  ASSERT_EQ(organized.body.size(), 640u * 480u * 12u);
+  const cv::Mat depth = cv::imread((kSample / "depth.png").string(), cv::IMREAD_UNCHANGED);
+  std::size_t holes = 0;
+  for (std::size_t i = 0; i < 640u * 480u; ++i) {
+    holes += std::isnan(floatAt(organized.body, i * 12 + 8)) ? 1 : 0;
+  }
+  EXPECT_EQ(holes, static_cast<std::size_t>(depth.total()) -
+                       static_cast<std::size_t>(cv::countNonZero(depth)));
+
+  // A run without it leaves no organised cloud of another run beside its own set.
+  ASSERT_EQ(runTool("").first, 0);
+  EXPECT_FALSE(fs::exists(work_ / "out" / "organized.pcd"));
 }
 
 TEST_F(FramePoints, BadInputsEndWithOneLineAndNoFiles) {
@@ -201,7 +262,7 @@ namespace {
 using vantorel_tools::FrameInputs;
 using vantorel_tools::FrameResult;
 
-const char* const kOutputNames[] = {"points.json", "points.ply", "overlay.png"};
+const char* const kOutputNames[] = {"points.json", "points.ply", "points.pcd", "overlay.png"};
 
 FrameInputs smallInputs() {
   FrameInputs inputs;
@@ -224,6 +285,12 @@ FrameResult smallResult(int variant, std::size_t points) {
   FrameResult result;
   result.frame =
       variant % 2 == 0 ? vantorel_tools::TargetFrame::Map : vantorel_tools::TargetFrame::ArmBase;
+  std::vector<vantorel_base_utils::ProjectedPoint> cloud_points;
+  for (const auto& p : instance.points) {
+    cloud_points.emplace_back(p[0], p[1], p[2]);
+  }
+  result.labelled_cloud =
+      vantorel_base_utils::pointCloud2FromPoints(cloud_points, std_msgs::msg::Header());
   result.instances = {instance};
   return result;
 }
@@ -280,7 +347,7 @@ TEST_F(FramePoints, AFailedWriteIsReportedAndKeepsThePreviousSet) {
   // does not, as a nearly full disk would give.
   const FrameResult big = smallResult(2, 2000);
   const std::size_t json_size = vantorel_tools::pointsDocument(big).dump(1).size();
-  const std::size_t ply_size = vantorel_tools::plyText(big).size();
+  const std::size_t ply_size = vantorel_tools::plyFile(big, vantorel_tools::PlyFormat::Auto).size();
   ASSERT_LT(ply_size, json_size / 2);
   const auto limit = static_cast<rlim_t>(json_size * 3 / 4);
   const std::string report = vantorel_test::runInChild([&]() -> std::string {
@@ -303,14 +370,16 @@ TEST_F(FramePoints, AFailedWriteIsReportedAndKeepsThePreviousSet) {
   EXPECT_THROW(vantorel_tools::writeOutputs(out.string(), smallInputs(), big, kToolLogger),
                std::runtime_error);
   EXPECT_TRUE(vantorel_test::readFile((out / "points.json").string()) == previous[0] &&
-              vantorel_test::readFile((out / "points.ply").string()) == previous[1])
+              vantorel_test::readFile((out / "points.ply").string()) == previous[1] &&
+              vantorel_test::readFile((out / "points.pcd").string()) == previous[2])
       << "a target replaced although the set could not be";
   std::set<std::string> entries;
   for (const auto& entry : fs::directory_iterator(out)) {
     entries.insert(entry.path().filename().string());
   }
-  EXPECT_EQ(entries, (std::set<std::string>{".vantorel_frame_points.lock", "overlay.png",
-                                            "points.json", "points.json.partial", "points.ply"}));
+  EXPECT_EQ(entries,
+            (std::set<std::string>{".vantorel_frame_points.lock", "overlay.png", "points.json",
+                                   "points.json.partial", "points.pcd", "points.ply"}));
 }
 
 TEST_F(FramePoints, ConcurrentRunsIntoOneFolderLeaveOneRunsWholeSet) {
@@ -387,6 +456,11 @@ TEST_F(FramePoints, HostileInputsEndWithOneLineAndNoFiles) {
   beyond_float["bbox_xyxy_list"][1][2] = 1e39;
   std::ofstream(in / "beyond_float.json") << beyond_float.dump();
   expectCleanFailure("--detections " + (in / "beyond_float.json").string(), "beyond_float.json");
+  json negative = detections;
+  negative["cls_list"][2] = -1;
+  std::ofstream(in / "negative.json") << negative.dump();
+  expectCleanFailure("--detections " + (in / "negative.json").string(),
+                     "negative.json: detection 2 has the negative class id -1");
 }
 
 // Corners far beyond int reach the overlay drawing; the sanitizer build checks the
@@ -406,10 +480,246 @@ TEST_F(FramePoints, FarOffBoxesAreDrawnAndWritten) {
 TEST_F(FramePoints, OptionsAreReadStrictly) {
   for (const std::string args :
        {"--classes 1,01", "--classes +1", "--classes ' 1'", "--classes 1,1", "--classes 1,",
-        "--nms nan", "--nms 1.5", "--min-depth 5000 --max-depth 1", "--max-depth 1e4"}) {
+        "--nms nan", "--nms 1.5", "--min-depth 5000 --max-depth 1", "--max-depth 1e4",
+        "--depth-scale 0", "--depth-scale -0.001", "--depth-scale inf", "--depth-scale nan",
+        "--depth-scale 1e-320", "--depth-scale 0.001m", "--depth-scale ''", "--ply text"}) {
     const auto [status, err] = runTool(args);
     EXPECT_EQ(status, 2) << args;
     EXPECT_NE(err.find(args.substr(0, args.find(' '))), std::string::npos) << args << ": " << err;
     EXPECT_FALSE(fs::exists(work_ / "out")) << args;
   }
+}
+
+namespace {
+
+FrameResult sampleResult(const FrameOptions& options) {
+  return vantorel_tools::runFrame(vantorel_tools::loadFrameInputs(options, kToolLogger), options,
+                                  kToolLogger);
+}
+
+void expectSamePoints(const FrameResult& a, const FrameResult& b, float tolerance) {
+  ASSERT_EQ(a.instances.size(), b.instances.size());
+  for (std::size_t i = 0; i < a.instances.size(); ++i) {
+    const auto& pa = a.instances[i].points;
+    const auto& pb = b.instances[i].points;
+    ASSERT_EQ(pa.size(), pb.size()) << "instance " << i;
+    for (std::size_t k = 0; k < pa.size(); ++k) {
+      for (std::size_t axis = 0; axis < 3; ++axis) {
+        ASSERT_NEAR(pa[k][axis], pb[k][axis], tolerance) << "instance " << i << " point " << k;
+      }
+    }
+  }
+}
+
+// A little-endian TIFF header of one 32-bit float strip image of the claimed size.
+std::string floatTiffClaiming(std::uint32_t width, std::uint32_t height,
+                              std::uint32_t rows_per_strip) {
+  std::string tiff("II*\0", 4);
+  const auto put = [&tiff](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+      tiff.push_back(static_cast<char>(value >> (8 * i)));
+    }
+  };
+  put(8, 4);
+  const std::vector<std::array<std::uint32_t, 3>> tags = {
+      {256, 4, width}, {257, 4, height}, {258, 3, 32}, {259, 3, 1},
+      {262, 3, 1},     {273, 4, 256},    {277, 3, 1},  {278, 4, rows_per_strip},
+      {279, 4, 64},    {339, 3, 3}};
+  put(static_cast<std::uint32_t>(tags.size()), 2);
+  for (const auto& [tag, type, value] : tags) {
+    put(tag, 2);
+    put(type, 2);
+    put(1, 4);
+    put(value, 4);
+  }
+  put(0, 4);
+  tiff.resize(320, '\0');
+  return tiff;
+}
+
+}  // namespace
+
+// The labelled cloud reaches points.pcd field by field, packed, and instance_id k marks the
+// k-th instance of points.json.
+TEST_F(FramePoints, PcdHoldsTheLabelledPointsOfPointsJson) {
+  const FrameResult result = sampleResult(sampleOptions());
+  const Pcd pcd = readPcd(vantorel_tools::pcdBinary(result.labelled_cloud));
+  EXPECT_EQ(pcd.header.at("VERSION"), "0.7");
+  EXPECT_EQ(pcd.header.at("FIELDS"), "x y z class_id instance_id");
+  EXPECT_EQ(pcd.header.at("SIZE"), "4 4 4 4 4");
+  EXPECT_EQ(pcd.header.at("TYPE"), "F F F U U");
+  EXPECT_EQ(pcd.header.at("COUNT"), "1 1 1 1 1");
+  EXPECT_EQ(pcd.header.at("HEIGHT"), "1");
+  EXPECT_EQ(pcd.header.at("DATA"), "binary");
+  const json document = vantorel_tools::pointsDocument(result);
+  std::size_t at = 0;
+  std::uint32_t instance_id = 0;
+  for (const auto& [cls, entry] : document["classes"].items()) {
+    for (const auto& instance : entry["instances"]) {
+      ++instance_id;
+      for (const auto& p : instance["points"]) {
+        ASSERT_LE(at + 20, pcd.body.size());
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+          ASSERT_EQ(floatAt(pcd.body, at + 4 * axis), p[axis].get<float>());
+        }
+        ASSERT_EQ(uintAt(pcd.body, at + 12), static_cast<std::uint32_t>(std::stoi(cls)));
+        ASSERT_EQ(uintAt(pcd.body, at + 16), instance_id);
+        at += 20;
+      }
+    }
+  }
+  EXPECT_EQ(at, pcd.body.size());
+  EXPECT_EQ(pcd.header.at("WIDTH"), std::to_string(at / 20));
+  EXPECT_EQ(pcd.header.at("POINTS"), std::to_string(at / 20));
+
+  // A cloud with padding after each point and its fields listed out of memory order.
+  sensor_msgs::msg::PointCloud2 padded;
+  padded.height = 1;
+  padded.width = 2;
+  padded.point_step = 8;
+  padded.row_step = 16;
+  for (const auto& [name, offset] : {std::pair<const char*, std::uint32_t>{"b", 4}, {"a", 0}}) {
+    sensor_msgs::msg::PointField field;
+    field.name = name;
+    field.offset = offset;
+    field.datatype = sensor_msgs::msg::PointField::UINT16;
+    field.count = 1;
+    padded.fields.push_back(field);
+  }
+  padded.data = {1, 0, 9, 9, 2, 0, 9, 9, 3, 0, 9, 9, 4, 0, 9, 9};
+  const Pcd packed = readPcd(vantorel_tools::pcdBinary(padded));
+  EXPECT_EQ(packed.header.at("FIELDS"), "a b");
+  EXPECT_EQ(packed.header.at("TYPE"), "U U");
+  EXPECT_EQ(packed.body, std::string("\1\0\2\0\3\0\4\0", 8));
+  padded.data.resize(15);
+  EXPECT_THROW(vantorel_tools::pcdBinary(padded), std::invalid_argument);
+}
+
+TEST(PlyFile, BinaryHoldsTheAsciiValuesAndIsTheDefaultForLargeClouds) {
+  const FrameResult result = smallResult(3, vantorel_tools::kLargestAsciiPly);
+  const std::string ascii = vantorel_tools::plyFile(result, vantorel_tools::PlyFormat::Auto);
+  const std::string binary = vantorel_tools::plyFile(result, vantorel_tools::PlyFormat::Binary);
+  ASSERT_NE(ascii.find("format ascii 1.0\n"), std::string::npos);
+  ASSERT_NE(binary.find("format binary_little_endian 1.0\n"), std::string::npos);
+  const std::string end_header = "end_header\n";
+  std::istringstream text(ascii.substr(ascii.find(end_header) + end_header.size()));
+  const std::string body = binary.substr(binary.find(end_header) + end_header.size());
+  ASSERT_EQ(body.size(), vantorel_tools::kLargestAsciiPly * 15);
+  for (std::size_t at = 0; at < body.size(); at += 15) {
+    float x = 0, y = 0, z = 0;
+    int r = 0, g = 0, b = 0;
+    ASSERT_TRUE(text >> x >> y >> z >> r >> g >> b);
+    ASSERT_EQ(floatAt(body, at), x);
+    ASSERT_EQ(floatAt(body, at + 4), y);
+    ASSERT_EQ(floatAt(body, at + 8), z);
+    ASSERT_EQ(static_cast<unsigned char>(body[at + 12]), r);
+    ASSERT_EQ(static_cast<unsigned char>(body[at + 13]), g);
+    ASSERT_EQ(static_cast<unsigned char>(body[at + 14]), b);
+  }
+  const FrameResult larger = smallResult(3, vantorel_tools::kLargestAsciiPly + 1);
+  EXPECT_NE(vantorel_tools::plyFile(larger, vantorel_tools::PlyFormat::Auto).find("binary"),
+            std::string::npos);
+  EXPECT_NE(vantorel_tools::plyFile(larger, vantorel_tools::PlyFormat::Ascii).find("ascii"),
+            std::string::npos);
+}
+
+// Camera-frame points scale with the depth unit; seen from the map they move along their
+// rays from the camera centre. The window stays in raw units, so the same pixels count.
+TEST_F(FramePoints, DepthScaleScalesDepthAndKeepsTheRawWindow) {
+  FrameOptions options = sampleOptions();
+  const FrameResult millimetres = sampleResult(options);
+  options.depth_scale = 0.0002;
+  const FrameResult tum = sampleResult(options);
+  const auto inputs = vantorel_tools::loadFrameInputs(options, kToolLogger);
+  const Eigen::Vector3d centre =
+      (inputs.arm_base_to_map * inputs.camera_to_arm_base).col(3).head<3>();
+  ASSERT_EQ(tum.instances.size(), millimetres.instances.size());
+  for (std::size_t i = 0; i < tum.instances.size(); ++i) {
+    ASSERT_EQ(tum.instances[i].points.size(), millimetres.instances[i].points.size());
+    for (std::size_t k = 0; k < tum.instances[i].points.size(); ++k) {
+      const auto& p = tum.instances[i].points[k];
+      const auto& q = millimetres.instances[i].points[k];
+      for (Eigen::Index axis = 0; axis < 3; ++axis) {
+        ASSERT_NEAR(p[axis] - centre[axis], 0.2 * (q[axis] - centre[axis]), 2e-6);
+      }
+    }
+  }
+}
+
+// A float image of the same metres gives the same points: NaN, infinite and zero pixels are
+// holes, and the overlay keeps its colour range.
+TEST_F(FramePoints, FloatDepthInMetresMatchesTheSixteenBitFrame) {
+  const fs::path in = copyOfSample();
+  cv::Mat metres;
+  cv::imread((in / "depth.png").string(), cv::IMREAD_UNCHANGED).convertTo(metres, CV_32F, 0.001);
+  metres.setTo(std::numeric_limits<float>::quiet_NaN(), metres == 0);
+  metres.at<float>(0, 0) = std::numeric_limits<float>::infinity();
+  metres.at<float>(0, 1) = -1.0F;
+  ASSERT_TRUE(cv::imwrite((in / "depth.tiff").string(), metres));
+  FrameOptions options = sampleOptions();
+  const auto reference_inputs = vantorel_tools::loadFrameInputs(options, kToolLogger);
+  const FrameResult reference = vantorel_tools::runFrame(reference_inputs, options, kToolLogger);
+  const cv::Mat reference_overlay = vantorel_tools::overlayImage(reference_inputs.depth, reference);
+  options.depth_path = (in / "depth.tiff").string();
+  const auto inputs = vantorel_tools::loadFrameInputs(options, kToolLogger);
+  const FrameResult result = vantorel_tools::runFrame(inputs, options, kToolLogger);
+  expectSamePoints(result, reference, 1e-6F);
+  const cv::Mat overlay = vantorel_tools::overlayImage(inputs.depth, result);
+  EXPECT_EQ(overlay.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 0, 0));
+  cv::Mat differences;
+  cv::absdiff(overlay, reference_overlay, differences);
+  cv::cvtColor(differences, differences, cv::COLOR_BGR2GRAY);
+  EXPECT_LT(cv::countNonZero(differences > 8), 100) << "overlay colours drifted";
+
+  // Refused from the header, before a 256 MB image or a 1 GB strip is allocated.
+  std::ofstream(in / "claims.tiff", std::ios::binary) << floatTiffClaiming(8192, 8192, 8192);
+  expectCleanFailure("--depth " + (in / "claims.tiff").string(),
+                     "claims.tiff: depth image is 8192x8192 but the calibration says 640x480");
+  std::ofstream(in / "strip.tiff", std::ios::binary) << floatTiffClaiming(640, 480, 400000);
+  expectCleanFailure("--depth " + (in / "strip.tiff").string(),
+                     "strip.tiff: TIFF strips or tiles larger than the image");
+}
+
+// The CameraInfo message as ros2 topic echo prints it describes the same camera.
+TEST_F(FramePoints, EchoedCameraInfoGivesTheCalibrationsPoints) {
+  const fs::path in = copyOfSample();
+  vantorel_test::writeFile((in / "ros2.yaml").string(), R"(header:
+  stamp:
+    sec: 1700000000
+    nanosec: 5
+  frame_id: camera_optical_frame
+height: 480
+width: 640
+distortion_model: plumb_bob
+d: [0.0, 0.0, 0.0, 0.0, 0.0]
+k:
+- 525.0
+- 0.0
+- 319.5
+- 0.0
+- 525.0
+- 239.5
+- 0.0
+- 0.0
+- 1.0
+r: [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0]
+p: [525.0, 0.0, 319.5, 0.0, 0.0, 525.0, 239.5, 0.0, 0.0, 0.0, 1.0, 0.0]
+binning_x: 0
+binning_y: 0
+roi:
+  x_offset: 0
+  y_offset: 0
+  height: 0
+  width: 0
+  do_rectify: false
+---
+)");
+  FrameOptions options = sampleOptions();
+  const FrameResult reference = sampleResult(options);
+  options.camera_path = (in / "ros2.yaml").string();
+  expectSamePoints(sampleResult(options), reference, 0.0F);
+  vantorel_test::writeFile((in / "no_k.yaml").string(), "height: 480\nwidth: 640\nd: []\n");
+  expectCleanFailure("--camera " + (in / "no_k.yaml").string(), "no_k.yaml");
+  const auto [status, err] = runTool("--camera " + (in / "no_k.yaml").string());
+  EXPECT_EQ(err.find("json.exception"), std::string::npos) << err;
 }

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <limits>
 #include <optional>
 #include <sstream>
 
@@ -11,6 +14,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "output_folder.hpp"
+#include "pcd_file.hpp"
 #include "vantorel_base_utils/json_utils.hpp"
 
 namespace vantorel_tools {
@@ -29,14 +33,21 @@ cv::Vec3b classColour(int cls) {
   return palette[((cls % n) + n) % n];
 }
 
+// Ranged over the pixels with depth: above 0 and, in a float image, finite.
 cv::Mat falseColourDepth(const cv::Mat& depth) {
-  const cv::Mat valid = depth > 0;
+  cv::Mat valid = depth > 0;
+  cv::Mat finite = depth.clone();
+  if (depth.depth() == CV_32F) {
+    valid &= depth < std::numeric_limits<float>::infinity();
+    finite.setTo(0, ~valid);
+  }
   double lo = 0.0;
   double hi = 1.0;
-  cv::minMaxLoc(depth, &lo, &hi, nullptr, nullptr, valid);
+  cv::minMaxLoc(finite, &lo, &hi, nullptr, nullptr, valid);
+  // 16-bit units span at least 1, float metres at least 1 mm.
+  const double span = std::max(hi - lo, depth.depth() == CV_32F ? 0.001 : 1.0);
   cv::Mat scaled;
-  depth.convertTo(scaled, CV_8U, 255.0 / std::max(hi - lo, 1.0),
-                  -lo * 255.0 / std::max(hi - lo, 1.0));
+  finite.convertTo(scaled, CV_8U, 255.0 / span, -lo * 255.0 / span);
   cv::Mat coloured;
   cv::applyColorMap(scaled, coloured, cv::COLORMAP_TURBO);
   coloured.setTo(cv::Scalar(0, 0, 0), ~valid);
@@ -80,6 +91,23 @@ void drawInstance(cv::Mat& image, const InstancePoints& instance) {
               cv::Scalar(255, 255, 255), 1, cv::LINE_AA);
 }
 
+void appendLittleEndian(std::ostream& out, float value) {
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.put(static_cast<char>((bits >> shift) & 0xFFU));
+  }
+}
+
+void appendVertex(std::ostream& out, const std::array<float, 3>& p, const cv::Vec3b& bgr) {
+  for (const float coordinate : p) {
+    appendLittleEndian(out, coordinate);
+  }
+  for (const int channel : {2, 1, 0}) {
+    out.put(static_cast<char>(bgr[channel]));
+  }
+}
+
 std::string pngBytes(const cv::Mat& image) {
   std::vector<uchar> buffer;
   if (!cv::imencode(".png", image, buffer)) {
@@ -108,22 +136,28 @@ json pointsDocument(const FrameResult& result) {
   return {{"frame", frameName(result.frame)}, {"classes", classes}};
 }
 
-std::string plyText(const FrameResult& result) {
+std::string plyFile(const FrameResult& result, PlyFormat format) {
   std::size_t count = 0;
   for (const auto& instance : result.instances) {
     count += instance.points.size();
   }
+  const bool binary =
+      format == PlyFormat::Binary || (format == PlyFormat::Auto && count > kLargestAsciiPly);
   std::ostringstream ply;
-  ply << "ply\nformat ascii 1.0\ncomment frame " << frameName(result.frame) << "\nelement vertex "
-      << count
+  ply << "ply\nformat " << (binary ? "binary_little_endian" : "ascii") << " 1.0\ncomment frame "
+      << frameName(result.frame) << "\nelement vertex " << count
       << "\nproperty float x\nproperty float y\nproperty float z\n"
          "property uchar red\nproperty uchar green\nproperty uchar blue\nend_header\n";
   ply << std::setprecision(9);
   for (const auto& instance : result.instances) {
     const cv::Vec3b bgr = classColour(instance.cls);
     for (const auto& p : instance.points) {
-      ply << p[0] << ' ' << p[1] << ' ' << p[2] << ' ' << int{bgr[2]} << ' ' << int{bgr[1]} << ' '
-          << int{bgr[0]} << '\n';
+      if (binary) {
+        appendVertex(ply, p, bgr);
+      } else {
+        ply << p[0] << ' ' << p[1] << ' ' << p[2] << ' ' << int{bgr[2]} << ' ' << int{bgr[1]} << ' '
+            << int{bgr[0]} << '\n';
+      }
     }
   }
   return ply.str();
@@ -159,10 +193,13 @@ void printSummary(std::ostream& out, const FrameResult& result) {
 }
 
 OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
-                         const FrameResult& result, const rclcpp::Logger& logger) {
+                         const FrameResult& result, const rclcpp::Logger& logger,
+                         const OutputOptions& options) {
   // Everything is rendered in memory first, so most failures happen before any file exists.
   const json points = pointsDocument(result);
-  const std::string ply = plyText(result);
+  const std::string ply = plyFile(result, options.ply);
+  const std::string pcd = pcdBinary(result.labelled_cloud);
+  const std::string organized = result.organized_cloud ? pcdBinary(*result.organized_cloud) : "";
   const std::string png = pngBytes(overlayImage(inputs.depth, result));
 
   fs::create_directories(dir);
@@ -171,11 +208,21 @@ OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
     throw std::runtime_error((fs::path(dir) / "points.json").string() +
                              ": not written (see the error above)");
   }
+  std::vector<std::string> names = {"points.json", "points.ply", "points.pcd", "overlay.png"};
+  std::vector<std::string> retired;
   staged.write("points.ply", ply);
+  staged.write("points.pcd", pcd);
   staged.write("overlay.png", png);
-  staged.commit({"points.json", "points.ply", "overlay.png"});
-  return {(fs::path(dir) / "points.json").string(), (fs::path(dir) / "points.ply").string(),
-          (fs::path(dir) / "overlay.png").string()};
+  if (result.organized_cloud) {
+    staged.write("organized.pcd", organized);
+    names.push_back("organized.pcd");
+  } else {
+    retired.push_back("organized.pcd");  // an earlier run's; it would not match this set
+  }
+  staged.commit(names, retired);
+  const auto pathOf = [&](const char* name) { return (fs::path(dir) / name).string(); };
+  return {pathOf("points.json"), pathOf("points.ply"), pathOf("overlay.png"), pathOf("points.pcd"),
+          result.organized_cloud ? pathOf("organized.pcd") : ""};
 }
 
 }  // namespace vantorel_tools

@@ -12,6 +12,7 @@
 
 #include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/point_cloud.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/regular_file.hpp"
 #include "vantorel_base_utils/timer.hpp"
@@ -31,6 +32,15 @@ std::string readInputFile(const std::string& path, std::size_t max_bytes) {
   } catch (const vbu::FileReadError& e) {
     throw InputError(path + ": " + e.what());
   }
+}
+
+// The JSON library's own texts ("[json.exception.parse_error.101] ...") are for its
+// developers; a user needs to know where the text breaks or that a member is wrong.
+std::string jsonProblem(const json::exception& e) {
+  if (const auto* parse = dynamic_cast<const json::parse_error*>(&e)) {
+    return "not valid JSON (at byte " + std::to_string(parse->byte) + ")";
+  }
+  return "a member is missing or has the wrong type";
 }
 
 // The library reads any extra entries past the first three or four as unused; here they
@@ -56,17 +66,17 @@ Eigen::Matrix4d readTransform(const std::string& path) {
   try {
     doc = json::parse(text);
   } catch (const json::exception& e) {
-    throw InputError(path + ": not a transform document: " + e.what());
+    throw InputError(path + ": not a transform document: " + jsonProblem(e));
   }
   checkTransformShape(doc, path);
   return vbu::toEigenTransform(doc);
 }
 
-struct PngHeader {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  int bit_depth = 0;
-  int colour_type = 0;  // 0: greyscale
+// What a depth file's header says, read before anything is decoded.
+struct DepthHeader {
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+  std::string refusal;  // why its pixels are no depth image; empty when they are
 };
 
 std::uint32_t bigEndian32(const std::string& bytes, std::size_t at) {
@@ -78,13 +88,105 @@ std::uint32_t bigEndian32(const std::string& bytes, std::size_t at) {
 }
 
 // The image header that every PNG starts with (signature, then the IHDR chunk).
-std::optional<PngHeader> pngHeaderOf(const std::string& bytes) {
+std::optional<DepthHeader> pngHeaderOf(const std::string& bytes) {
   static const std::string kStart("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
   if (bytes.size() < 33 || bytes.compare(0, kStart.size(), kStart) != 0) {
     return std::nullopt;
   }
-  return PngHeader{bigEndian32(bytes, 16), bigEndian32(bytes, 20),
-                   static_cast<unsigned char>(bytes[24]), static_cast<unsigned char>(bytes[25])};
+  DepthHeader header{bigEndian32(bytes, 16), bigEndian32(bytes, 20), ""};
+  const int bit_depth = static_cast<unsigned char>(bytes[24]);
+  const int colour_type = static_cast<unsigned char>(bytes[25]);  // 0: greyscale
+  if (bit_depth != 16 || colour_type != 0) {
+    header.refusal = "depth image must be 16-bit single channel, got a PNG of bit depth " +
+                     std::to_string(bit_depth) + " and colour type " + std::to_string(colour_type);
+  }
+  return header;
+}
+
+// The first image directory of a TIFF file, in the file's own byte order.
+class TiffDirectory {
+ public:
+  static std::optional<TiffDirectory> of(const std::string& bytes) {
+    if (bytes.size() < 8 || (bytes.compare(0, 4, std::string("II*\0", 4)) != 0 &&
+                             bytes.compare(0, 4, std::string("MM\0*", 4)) != 0)) {
+      return std::nullopt;
+    }
+    TiffDirectory directory(bytes);
+    directory.at_ = directory.read(4, 4);
+    return directory;
+  }
+
+  bool intact() const {
+    return at_ <= bytes_.size() - 2 && read(at_, 2) * std::uint64_t{12} <= bytes_.size() - at_ - 2;
+  }
+
+  // A tag's single SHORT or LONG value; `fallback` when the tag is absent, nothing when it
+  // holds something else (several values, other types).
+  std::optional<std::uint32_t> value(std::uint16_t tag, std::uint32_t fallback) const {
+    const std::uint32_t count = read(at_, 2);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::size_t entry = at_ + 2 + std::size_t{12} * i;
+      if (read(entry, 2) != tag) {
+        continue;
+      }
+      const std::uint32_t type = read(entry + 2, 2);
+      if (read(entry + 4, 4) != 1 || (type != 3 && type != 4)) {
+        return std::nullopt;
+      }
+      return read(entry + 8, type == 3 ? 2 : 4);
+    }
+    return fallback;
+  }
+
+ private:
+  explicit TiffDirectory(const std::string& bytes) : bytes_(bytes), little_(bytes[0] == 'I') {}
+
+  std::uint32_t read(std::size_t at, std::size_t size) const {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+      const auto byte = static_cast<unsigned char>(bytes_[at + (little_ ? size - 1 - i : i)]);
+      value = (value << 8) | byte;
+    }
+    return value;
+  }
+
+  const std::string& bytes_;
+  bool little_;
+  std::size_t at_ = 0;
+};
+
+// Single-channel 16-bit unsigned or 32-bit float samples, and strips or tiles no larger than
+// the image, since the decoder allocates one strip or tile before it reads the pixels.
+std::optional<DepthHeader> tiffHeaderOf(const std::string& bytes) {
+  const std::optional<TiffDirectory> directory = TiffDirectory::of(bytes);
+  if (!directory) {
+    return std::nullopt;
+  }
+  if (!directory->intact()) {
+    return DepthHeader{0, 0, "TIFF image directory lies outside the file"};
+  }
+  const auto width = directory->value(256, 0);
+  const auto height = directory->value(257, 0);
+  const auto channels = directory->value(277, 1);
+  const auto bits = directory->value(258, 1);
+  const auto format = directory->value(339, 1);  // 1: unsigned integer, 3: IEEE float
+  const auto rows_per_strip = directory->value(278, 0xFFFFFFFFU);
+  const auto tile_width = directory->value(322, 0);
+  const auto tile_height = directory->value(323, 0);
+  if (!width || !height || !rows_per_strip || !tile_width || !tile_height) {
+    return DepthHeader{0, 0, "TIFF image size, strips or tiles not stated as single numbers"};
+  }
+  DepthHeader header{*width, *height, ""};
+  const bool depth_samples =
+      channels == 1u && ((bits == 16u && format == 1u) || (bits == 32u && format == 3u));
+  constexpr std::uint32_t kTileStep = 16;  // tiles may overhang the image by less than this
+  if (!depth_samples) {
+    header.refusal = "depth image must be single channel 16-bit unsigned or 32-bit float";
+  } else if ((*rows_per_strip > *height && *rows_per_strip != 0xFFFFFFFFU) ||
+             *tile_width > *width + kTileStep || *tile_height > *height + kTileStep) {
+    header.refusal = "TIFF strips or tiles larger than the image";
+  }
+  return header;
 }
 
 std::string sizeMismatch(const std::string& path, std::uint64_t width, std::uint64_t height,
@@ -95,17 +197,22 @@ std::string sizeMismatch(const std::string& path, std::uint64_t width, std::uint
 }
 
 // The header is checked against the calibration before anything is decoded, so that a small
-// file cannot make the decoder allocate an image the frame never had.
+// file cannot make the decoder allocate an image the frame never had. PNG and TIFF are
+// decoded in memory; OpenCV reads PFM and OpenEXR from memory only through a temporary file,
+// so those are not taken.
 cv::Mat readDepth(const std::string& path, const sensor_msgs::msg::CameraInfo& camera) {
   const std::string bytes = readInputFile(path, kMaxInputFileBytes);
-  const std::optional<PngHeader> header = pngHeaderOf(bytes);
+  std::optional<DepthHeader> header = pngHeaderOf(bytes);
   if (!header) {
-    throw InputError(path + ": not a PNG image (the depth image is a 16-bit greyscale PNG)");
+    header = tiffHeaderOf(bytes);
   }
-  if (header->bit_depth != 16 || header->colour_type != 0) {
-    throw InputError(path + ": depth image must be 16-bit single channel, got a PNG of bit depth " +
-                     std::to_string(header->bit_depth) + " and colour type " +
-                     std::to_string(header->colour_type));
+  if (!header) {
+    throw InputError(path +
+                     ": not a depth image (a 16-bit greyscale PNG, or 32-bit float "
+                     "metres as a single-channel TIFF)");
+  }
+  if (!header->refusal.empty()) {
+    throw InputError(path + ": " + header->refusal);
   }
   if (header->width != camera.width || header->height != camera.height) {
     throw InputError(sizeMismatch(path, header->width, header->height, camera));
@@ -121,19 +228,24 @@ cv::Mat readDepth(const std::string& path, const sensor_msgs::msg::CameraInfo& c
   if (depth.empty()) {
     throw InputError(path + ": not an image OpenCV can read");
   }
-  if (depth.type() != CV_16UC1) {
-    throw InputError(path + ": depth image must be 16-bit single channel, got OpenCV type " +
+  if (depth.type() != CV_16UC1 && depth.type() != CV_32FC1) {
+    throw InputError(path +
+                     ": depth image must be 16-bit or 32-bit float single channel, got "
+                     "OpenCV type " +
                      std::to_string(depth.type()));
   }
   return depth;
 }
 
-// The library's message names the file already.
-sensor_msgs::msg::CameraInfo readCameraInfo(const std::string& path, const rclcpp::Logger& logger) {
+// The library's message names the file already; any other exception's text would only
+// confuse a user.
+sensor_msgs::msg::CameraInfo readCameraInfo(const std::string& path) {
   try {
-    return vbu::cameraInfoFromCalibrationFile(path, logger);
+    return vbu::cameraInfoFromFile(path);
   } catch (const std::runtime_error& e) {
     throw InputError(e.what());
+  } catch (const std::exception&) {
+    throw InputError(path + ": cannot be read as a camera file");
   }
 }
 
@@ -168,21 +280,45 @@ std::vector<std::array<float, 3>> asArrays(const std::vector<Point>& points) {
   return out;
 }
 
-void projectInstances(const FrameInputs& inputs, const FrameOptions& options,
-                      const rclcpp::Logger& logger, std::vector<InstancePoints>& instances) {
-  const vbu::ProjectionContext context = vbu::createProjectionContext(
-      inputs.depth, inputs.camera_info, inputs.camera_to_arm_base, inputs.arm_base_to_map,
-      options.min_depth, options.max_depth, logger);
-  std::vector<std::vector<std::array<int, 2>>> pixel_lists;
-  pixel_lists.reserve(instances.size());
+vbu::ProjectionContext contextOf(const FrameInputs& inputs, const FrameOptions& options) {
+  vbu::DepthOptions depth;
+  depth.depth_scale = options.depth_scale;
+  depth.min_depth = options.min_depth;
+  depth.max_depth = options.max_depth;
+  return vbu::createProjectionContext(inputs.depth, inputs.camera_info, inputs.camera_to_arm_base,
+                                      inputs.arm_base_to_map, depth);
+}
+
+// The instances grouped as points.json groups them, so that instance_id k is its k-th instance.
+ymp::InstancePixelMap pixelMapOf(const std::vector<InstancePoints>& instances) {
+  ymp::InstancePixelMap map;
   for (const auto& instance : instances) {
+    map[std::to_string(instance.cls)].push_back(instance.pixels);
+  }
+  return map;
+}
+
+void projectInstances(const FrameInputs& inputs, const FrameOptions& options, FrameResult& result) {
+  const vbu::ProjectionContext context = contextOf(inputs, options);
+  std::vector<std::vector<std::array<int, 2>>> pixel_lists;
+  pixel_lists.reserve(result.instances.size());
+  for (const auto& instance : result.instances) {
     pixel_lists.push_back(instance.pixels);
   }
   const auto projected = options.frame == TargetFrame::Map
                              ? vbu::projectImagePointSetsToMap(context, pixel_lists)
                              : vbu::projectImagePointSetsToArmBase(context, pixel_lists);
-  for (std::size_t i = 0; i < instances.size(); ++i) {
-    instances[i].points = asArrays(projected[i]);
+  for (std::size_t i = 0; i < result.instances.size(); ++i) {
+    result.instances[i].points = asArrays(projected[i]);
+  }
+  const vbu::CloudFrame frame =
+      options.frame == TargetFrame::Map ? vbu::CloudFrame::Map : vbu::CloudFrame::ArmBase;
+  std_msgs::msg::Header header;
+  header.frame_id = frameName(options.frame);
+  result.labelled_cloud =
+      vbu::instancePointCloud2(context, pixelMapOf(result.instances), frame, header);
+  if (options.organized) {
+    result.organized_cloud = vbu::organizedPointCloud2(context, frame, header);
   }
 }
 
@@ -233,13 +369,18 @@ std::vector<ymp::InstancePixelSet> pixelSetsOf(ymp::ParsedYolo parsed,
   return sets;
 }
 
-// Non-finite numbers would reach the outputs as JSON null and PLY "inf".
-void requireFiniteDetections(const ymp::ParsedYolo& parsed, const std::string& detections_path) {
+// Non-finite numbers would reach the outputs as JSON null and PLY "inf"; points.pcd holds
+// class ids unsigned.
+void requireUsableDetections(const ymp::ParsedYolo& parsed, const std::string& detections_path) {
   for (const auto& d : parsed.detections) {
     if (!std::isfinite(d.x1) || !std::isfinite(d.y1) || !std::isfinite(d.x2) ||
         !std::isfinite(d.y2) || !std::isfinite(d.conf)) {
       throw InputError(detections_path + ": detection " + std::to_string(d.index) +
                        " has a box corner or confidence beyond the range of float");
+    }
+    if (d.cls < 0) {
+      throw InputError(detections_path + ": detection " + std::to_string(d.index) +
+                       " has the negative class id " + std::to_string(d.cls));
     }
   }
 }
@@ -274,6 +415,8 @@ auto timed(const char* name, const std::string& blame, Step&& step) {
     return result;
   } catch (const InputError&) {
     throw;
+  } catch (const json::exception& e) {
+    throw InputError(blame + ": " + jsonProblem(e));
   } catch (const std::exception& e) {
     throw InputError(blame + ": " + e.what());
   }
@@ -281,11 +424,11 @@ auto timed(const char* name, const std::string& blame, Step&& step) {
 
 }  // namespace
 
-FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger) {
+FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& /*logger*/) {
   return timed("load", "inputs", [&] {
     FrameInputs inputs;
     inputs.detections_text = readInputFile(options.detections_path, kMaxInputFileBytes);
-    inputs.camera_info = readCameraInfo(options.camera_path, logger);
+    inputs.camera_info = readCameraInfo(options.camera_path);
     inputs.camera_to_arm_base = readTransform(options.camera_to_arm_base_path);
     inputs.arm_base_to_map = readTransform(options.arm_base_to_map_path);
     inputs.depth = readDepth(options.depth_path, inputs.camera_info);
@@ -313,7 +456,7 @@ FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                ? ymp::sameClassBboxNms(kept, *options.nms_iou_threshold, logger)
                : kept;
   });
-  requireFiniteDetections(parsed, detections);
+  requireUsableDetections(parsed, detections);
   ymp::MaskBudget mask_budget;  // no mask may be larger than the depth frame
   mask_budget.frame = inputs.depth.size();
   const auto sets = timed("pixel_sets", detections,
@@ -322,7 +465,7 @@ FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
   result.frame = options.frame;
   result.instances = instancesOf(parsed, sets);
   timed("projection", projectionInputs(options), [&] {
-    projectInstances(inputs, options, logger, result.instances);
+    projectInstances(inputs, options, result);
     return 0;
   });
   requireFinitePoints(result, options);

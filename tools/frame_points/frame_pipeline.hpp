@@ -16,6 +16,7 @@
 #include <opencv2/core.hpp>
 #include <rclcpp/logger.hpp>
 #include <sensor_msgs/msg/camera_info.hpp>
+#include <sensor_msgs/msg/point_cloud2.hpp>
 
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
@@ -41,9 +42,13 @@ struct FrameOptions {
   std::string arm_base_to_map_path;
   std::set<int> keep_classes;              // empty: every class
   std::optional<float> nms_iou_threshold;  // unset: no suppression
-  int min_depth = 1;                       // raw depth units (mm); 0 is a hole
+  // The depth window in raw units of a 16-bit image; 0 is a hole. A float image holds metres
+  // and keeps min_depth * depth_scale <= z <= max_depth * depth_scale.
+  int min_depth = 1;
   int max_depth = 10000;
+  double depth_scale = 0.001;  // metres per raw unit of a 16-bit image
   TargetFrame frame = TargetFrame::Map;
+  bool organized = false;  // also lift the whole depth image into an organised cloud
 };
 
 struct FrameInputs {
@@ -66,6 +71,10 @@ struct InstancePoints {
 struct FrameResult {
   TargetFrame frame = TargetFrame::Map;
   std::vector<InstancePoints> instances;  // detection order
+  // Every instance's points with class_id and instance_id; instance k (from 1) is the k-th
+  // instance of points.json.
+  sensor_msgs::msg::PointCloud2 labelled_cloud;
+  std::optional<sensor_msgs::msg::PointCloud2> organized_cloud;  // FrameOptions::organized
 };
 
 struct ClassSummary {
@@ -76,8 +85,9 @@ struct ClassSummary {
 };
 
 // Reads and checks every input file; throws InputError naming the file. Every input must be
-// a regular file within the size bounds above; the depth image's PNG header is checked
-// against the calibration before the image is decoded.
+// a regular file within the size bounds above. The depth image is a 16-bit greyscale PNG or
+// a 32-bit float single-channel TIFF (metres); its header is checked against the
+// calibration before the image is decoded.
 FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger);
 
 // Parse, filter, suppress, pixel sets and projection; throws InputError on bad content,

@@ -1,7 +1,8 @@
 // vantorel_frame_points: one recorded camera frame from detector result and depth image to
-// 3D points, written as JSON, a PLY point cloud and an overlay picture.
+// 3D points, written as JSON, PLY and PCD point clouds and an overlay picture.
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <set>
@@ -33,18 +34,29 @@ inputs (default: the sample frame):
   --sample-dir DIR           take every input from DIR (detections.json, depth.png,
                              camera.yaml, camera_to_arm_base.json, arm_base_to_map.json)
   --detections FILE          detector result JSON
-  --depth FILE               16-bit depth PNG, millimetres
-  --camera FILE              camera calibration YAML
+  --depth FILE               depth image: 16-bit greyscale PNG in raw units (see
+                             --depth-scale), or 32-bit float metres as a single-channel
+                             TIFF
+  --camera FILE              camera calibration YAML, or the CameraInfo message as
+                             `ros2 topic echo --once` (or ROS 1 `rostopic echo`) prints it
   --camera-to-arm-base FILE  transform JSON {"translation": [x,y,z], "rotation": [w,x,y,z]}
   --arm-base-to-map FILE     transform JSON
 options:
   --classes LIST             class ids to keep, comma separated (default: all)
   --nms IOU                  same-class box suppression threshold, 0 to 1 (default: 0.5;
                              "off")
-  --min-depth MM             smallest accepted raw depth (default: 1)
-  --max-depth MM             largest accepted raw depth (default: 10000)
+  --depth-scale METRES       metres per raw unit of a 16-bit image (default: 0.001;
+                             0.0002 for TUM RGB-D and ICL-NUIM files)
+  --min-depth N              smallest accepted depth in raw units (default: 1)
+  --max-depth N              largest accepted depth in raw units (default: 10000);
+                             a float image keeps metres from min-depth x depth-scale
+                             to max-depth x depth-scale (by default 0.001 to 10 m),
+                             and its NaN, infinite and <= 0 pixels have no depth
   --frame map|arm_base       target frame (default: map)
   --output DIR               output folder (default: frame_points_out)
+  --ply ascii|binary         points.ply format (default: binary above 4096 points)
+  --organized                also write organized.pcd, the whole frame as an organised
+                             cloud (NaN where a pixel has no depth)
   --timers                   print the time spent in each stage
   --verbose                  also print the library's INFO and DEBUG messages
   --help                     this text
@@ -95,6 +107,18 @@ float parseIouThreshold(const std::string& flag, const std::string& text) {
   return value;
 }
 
+// A depth unit in metres: a finite normal number above 0, as the projection accepts it.
+double parseDepthScale(const std::string& flag, const std::string& text) {
+  double value = 0.0;
+  const char* end = text.data() + text.size();
+  const auto [used, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || used != end || error != std::errc() || !std::isnormal(value) || value < 0.0) {
+    throw std::invalid_argument(flag + " must be a finite number of metres above 0: \"" + text +
+                                "\"");
+  }
+  return value;
+}
+
 std::set<int> parseClasses(const std::string& text) {
   std::set<int> classes;
   std::size_t start = 0;
@@ -113,6 +137,7 @@ std::set<int> parseClasses(const std::string& text) {
 
 struct Command {
   FrameOptions frame;
+  vantorel_tools::OutputOptions outputs;
   std::string output_dir = "frame_points_out";
   bool timers = false;
   bool verbose = false;
@@ -159,6 +184,8 @@ Command parseCommand(int argc, char** argv) {
       if (v != "off") {
         f.nms_iou_threshold = parseIouThreshold(flag, v);
       }
+    } else if (flag == "--depth-scale") {
+      f.depth_scale = parseDepthScale(flag, value());
     } else if (flag == "--min-depth") {
       f.min_depth = parseInt(flag, value());
     } else if (flag == "--max-depth") {
@@ -171,6 +198,15 @@ Command parseCommand(int argc, char** argv) {
       f.frame = v == "map" ? TargetFrame::Map : TargetFrame::ArmBase;
     } else if (flag == "--output") {
       command.output_dir = value();
+    } else if (flag == "--ply") {
+      const std::string& v = value();
+      if (v != "ascii" && v != "binary") {
+        throw std::invalid_argument("--ply must be ascii or binary");
+      }
+      command.outputs.ply =
+          v == "ascii" ? vantorel_tools::PlyFormat::Ascii : vantorel_tools::PlyFormat::Binary;
+    } else if (flag == "--organized") {
+      f.organized = true;
     } else {
       throw std::invalid_argument("unknown option " + flag + " (see --help)");
     }
@@ -205,10 +241,12 @@ int main(int argc, char** argv) {
   try {
     const auto inputs = vantorel_tools::loadFrameInputs(command.frame, logger);
     const auto result = vantorel_tools::runFrame(inputs, command.frame, logger);
-    const auto files = vantorel_tools::writeOutputs(command.output_dir, inputs, result, logger);
+    const auto files =
+        vantorel_tools::writeOutputs(command.output_dir, inputs, result, logger, command.outputs);
     vantorel_tools::printSummary(std::cout, result);
     std::cout << "wrote " << files.points_json << ", " << files.point_cloud_ply << ", "
-              << files.overlay_png << "\n";
+              << files.point_cloud_pcd << ", " << files.overlay_png
+              << (files.organized_pcd.empty() ? "" : ", " + files.organized_pcd) << "\n";
     if (command.timers) {
       vantorel_base_utils::Timer::printGlobalStats();
     }

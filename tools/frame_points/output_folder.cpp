@@ -74,11 +74,12 @@ class FolderLock {
   int fd_ = -1;
 };
 
-// One target and where its new and previous versions wait.
+// One target and where its new and previous versions wait; no new version retires it.
 struct Replacement {
   fs::path staged;
   fs::path target;
   fs::path previous;
+  bool retire = false;
   bool kept_previous = false;
   bool replaced = false;
 };
@@ -96,7 +97,8 @@ void prepare(Replacement& r) {
   if (S_ISDIR(status.st_mode)) {
     fail(r.target, "is a directory");
   }
-  if (S_ISREG(status.st_mode) && ::chmod(r.staged.c_str(), status.st_mode & 07777) != 0) {
+  if (!r.retire && S_ISREG(status.st_mode) &&
+      ::chmod(r.staged.c_str(), status.st_mode & 07777) != 0) {
     failWithErrno(r.target, "cannot set permissions");
   }
   if (::link(r.target.c_str(), r.previous.c_str()) != 0 &&
@@ -104,6 +106,13 @@ void prepare(Replacement& r) {
     failWithErrno(r.target, "cannot keep the previous version");
   }
   r.kept_previous = true;
+}
+
+// The previous version is kept aside already (as a second link, or moved there).
+void removeTarget(const Replacement& r) {
+  if (r.kept_previous && ::unlink(r.target.c_str()) != 0 && errno != ENOENT) {
+    failWithErrno(r.target, "cannot remove");
+  }
 }
 
 // Best effort: it runs while another failure is already being reported.
@@ -174,21 +183,28 @@ void StagedOutputs::write(const std::string& name, const std::string& bytes) {
   }
 }
 
-void StagedOutputs::commit(const std::vector<std::string>& names) {
+void StagedOutputs::commit(const std::vector<std::string>& names,
+                           const std::vector<std::string>& retired) {
   const FolderLock lock(dir_);
   std::vector<Replacement> replacements;
   for (const std::string& name : names) {
     replacements.push_back({staging_ / name, dir_ / name, staging_ / (name + ".previous")});
+  }
+  for (const std::string& name : retired) {
+    replacements.push_back({{}, dir_ / name, staging_ / (name + ".previous"), true});
   }
   try {
     for (Replacement& r : replacements) {
       prepare(r);
     }
     for (Replacement& r : replacements) {
-      if (::rename(r.staged.c_str(), r.target.c_str()) != 0) {
+      if (r.retire) {
+        removeTarget(r);
+      } else if (::rename(r.staged.c_str(), r.target.c_str()) != 0) {
         failWithErrno(r.target, "cannot replace");
+      } else {
+        r.replaced = true;
       }
-      r.replaced = true;
     }
   } catch (...) {
     restore(replacements);

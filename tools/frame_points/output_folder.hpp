@@ -32,8 +32,10 @@ class StagedOutputs {
   // (".vantorel_frame_points.lock"), so that runs into one folder replace their sets one
   // after another. Afterwards every target holds its new file; on failure, which throws
   // std::runtime_error, every target holds what it held before. A replaced file keeps its
-  // permission bits; a target that is a link is replaced, not followed.
-  void commit(const std::vector<std::string>& names);
+  // permission bits; a target that is a link is replaced, not followed. The files named in
+  // `retired`, outputs of earlier runs that this set has not, are removed in the same way:
+  // all of them with the commit, or none.
+  void commit(const std::vector<std::string>& names, const std::vector<std::string>& retired = {});
 
  private:
   std::filesystem::path dir_;

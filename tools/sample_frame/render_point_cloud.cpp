@@ -1,8 +1,10 @@
-// Renders an ASCII PLY point cloud written by vantorel_frame_points to a PNG, seen obliquely
-// from above with a 10 cm grid on the z = 0 plane, for the documentation.
+// Renders a PLY point cloud (ASCII or binary) written by vantorel_frame_points to a PNG, seen
+// obliquely from above with a 10 cm grid on the z = 0 plane, for the documentation.
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -20,10 +22,36 @@ struct ColouredPoint {
   cv::Scalar bgr;
 };
 
+// One vertex as vantorel_frame_points writes it: float x, y, z, uchar red, green, blue.
+bool readVertex(std::istream& in, bool binary, ColouredPoint& point) {
+  if (!binary) {
+    double x = 0, y = 0, z = 0;
+    int r = 0, g = 0, b = 0;
+    in >> x >> y >> z >> r >> g >> b;
+    point = {{x, y, z}, cv::Scalar(b, g, r)};
+    return static_cast<bool>(in);
+  }
+  unsigned char bytes[15];
+  if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) {
+    return false;
+  }
+  float xyz[3];
+  for (int axis = 0; axis < 3; ++axis) {
+    std::uint32_t bits = 0;
+    for (int i = 3; i >= 0; --i) {
+      bits = (bits << 8) | bytes[4 * axis + i];  // little-endian
+    }
+    std::memcpy(&xyz[axis], &bits, sizeof bits);
+  }
+  point = {{xyz[0], xyz[1], xyz[2]}, cv::Scalar(bytes[14], bytes[13], bytes[12])};
+  return true;
+}
+
 std::vector<ColouredPoint> readPly(const std::string& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::string line;
   std::size_t count = 0;
+  bool binary = false;
   while (std::getline(in, line) && line != "end_header") {
     std::istringstream words(line);
     std::string a, b;
@@ -31,16 +59,13 @@ std::vector<ColouredPoint> readPly(const std::string& path) {
     if (a == "element" && b == "vertex") {
       words >> count;
     }
+    binary = binary || (a == "format" && b == "binary_little_endian");
   }
-  std::vector<ColouredPoint> points;
-  points.reserve(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    double x = 0, y = 0, z = 0;
-    int r = 0, g = 0, b = 0;
-    if (!(in >> x >> y >> z >> r >> g >> b)) {
+  std::vector<ColouredPoint> points(count);
+  for (auto& point : points) {
+    if (!readVertex(in, binary, point)) {
       throw std::runtime_error(path + ": truncated vertex list");
     }
-    points.push_back({{x, y, z}, cv::Scalar(b, g, r)});
   }
   return points;
 }
