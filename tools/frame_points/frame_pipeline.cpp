@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -423,6 +424,15 @@ auto timed(const char* name, const std::string& blame, Step&& step) {
 }
 
 }  // namespace
+
+void useFrameFolder(FrameOptions& options, const std::string& dir) {
+  const std::filesystem::path folder(dir);
+  options.detections_path = (folder / "detections.json").string();
+  options.depth_path = (folder / "depth.png").string();
+  options.camera_path = (folder / "camera.yaml").string();
+  options.camera_to_arm_base_path = (folder / "camera_to_arm_base.json").string();
+  options.arm_base_to_map_path = (folder / "arm_base_to_map.json").string();
+}
 
 FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& /*logger*/) {
   return timed("load", "inputs", [&] {

@@ -51,6 +51,10 @@ struct FrameOptions {
   bool organized = false;  // also lift the whole depth image into an organised cloud
 };
 
+// Takes every input from the files of one frame folder: detections.json, depth.png,
+// camera.yaml, camera_to_arm_base.json and arm_base_to_map.json.
+void useFrameFolder(FrameOptions& options, const std::string& dir);
+
 struct FrameInputs {
   std::string detections_text;
   cv::Mat depth;

@@ -1,15 +1,20 @@
-// vantorel_frame_points: one recorded camera frame from detector result and depth image to
-// 3D points, written as JSON, PLY and PCD point clouds and an overlay picture.
+// vantorel_frame_points: one recorded camera frame, or a folder of them, from detector result
+// and depth image to 3D points, written as JSON, PLY and PCD point clouds and an overlay
+// picture.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 #include <rcutils/error_handling.h>
 #include <rcutils/logging.h>
@@ -17,6 +22,7 @@
 
 #include "frame_outputs.hpp"
 #include "frame_pipeline.hpp"
+#include "frame_sequence.hpp"
 #include "vantorel_base_utils/timer.hpp"
 
 namespace {
@@ -41,6 +47,9 @@ inputs (default: the sample frame):
                              `ros2 topic echo --once` (or ROS 1 `rostopic echo`) prints it
   --camera-to-arm-base FILE  transform JSON {"translation": [x,y,z], "rotation": [w,x,y,z]}
   --arm-base-to-map FILE     transform JSON
+  --sequence DIR             every frame folder of DIR (each laid out as for --sample-dir),
+                             in name order, each written into <output>/<folder name>/
+  --jobs N                   frames at a time with --sequence (default: one per core)
 options:
   --classes LIST             class ids to keep, comma separated (default: all)
   --nms IOU                  same-class box suppression threshold, 0 to 1 (default: 0.5;
@@ -69,14 +78,6 @@ fs::path sampleDir() {
     }
   }
   return VANTOREL_SAMPLE_DIR_INSTALLED;
-}
-
-void useSampleDir(FrameOptions& options, const fs::path& dir) {
-  options.detections_path = (dir / "detections.json").string();
-  options.depth_path = (dir / "depth.png").string();
-  options.camera_path = (dir / "camera.yaml").string();
-  options.camera_to_arm_base_path = (dir / "camera_to_arm_base.json").string();
-  options.arm_base_to_map_path = (dir / "arm_base_to_map.json").string();
 }
 
 // A whole number as a person writes one: an optional minus sign and decimal digits without
@@ -135,18 +136,48 @@ std::set<int> parseClasses(const std::string& text) {
   }
 }
 
+bool isInputFlag(const std::string& flag) {
+  static const std::set<std::string> kInputFlags = {
+      "--sample-dir", "--detections",         "--depth",
+      "--camera",     "--camera-to-arm-base", "--arm-base-to-map"};
+  return kInputFlags.count(flag) != 0;
+}
+
 struct Command {
   FrameOptions frame;
   vantorel_tools::OutputOptions outputs;
   std::string output_dir = "frame_points_out";
+  std::string sequence_dir;     // empty: one frame
+  std::optional<int> jobs;      // frames at a time with --sequence
+  std::string last_input_flag;  // one of the single-frame inputs, if given
   bool timers = false;
   bool verbose = false;
   bool help = false;
 };
 
+// Frames more at a time than this only cost memory.
+constexpr int kMaxJobs = 1024;
+
+void checkSequenceOptions(const Command& command) {
+  if (command.sequence_dir.empty()) {
+    if (command.jobs) {
+      throw std::invalid_argument("--jobs applies to --sequence only");
+    }
+    return;
+  }
+  if (!command.last_input_flag.empty()) {
+    throw std::invalid_argument(command.last_input_flag +
+                                " cannot be combined with --sequence, which takes every input "
+                                "from the frame folders");
+  }
+  if (command.jobs && (*command.jobs < 1 || *command.jobs > kMaxJobs)) {
+    throw std::invalid_argument("--jobs must be from 1 to " + std::to_string(kMaxJobs));
+  }
+}
+
 Command parseCommand(int argc, char** argv) {
   Command command;
-  useSampleDir(command.frame, sampleDir());
+  vantorel_tools::useFrameFolder(command.frame, sampleDir().string());
   command.frame.nms_iou_threshold = 0.5F;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -158,6 +189,9 @@ Command parseCommand(int argc, char** argv) {
       return args[++i];
     };
     FrameOptions& f = command.frame;
+    if (isInputFlag(flag)) {
+      command.last_input_flag = flag;
+    }
     if (flag == "--help" || flag == "-h") {
       command.help = true;
     } else if (flag == "--timers") {
@@ -165,7 +199,7 @@ Command parseCommand(int argc, char** argv) {
     } else if (flag == "--verbose") {
       command.verbose = true;
     } else if (flag == "--sample-dir") {
-      useSampleDir(f, value());
+      vantorel_tools::useFrameFolder(f, value());
     } else if (flag == "--detections") {
       f.detections_path = value();
     } else if (flag == "--depth") {
@@ -207,6 +241,10 @@ Command parseCommand(int argc, char** argv) {
           v == "ascii" ? vantorel_tools::PlyFormat::Ascii : vantorel_tools::PlyFormat::Binary;
     } else if (flag == "--organized") {
       f.organized = true;
+    } else if (flag == "--sequence") {
+      command.sequence_dir = value();
+    } else if (flag == "--jobs") {
+      command.jobs = parseInt(flag, value());
     } else {
       throw std::invalid_argument("unknown option " + flag + " (see --help)");
     }
@@ -215,7 +253,47 @@ Command parseCommand(int argc, char** argv) {
     throw std::invalid_argument("--min-depth " + std::to_string(command.frame.min_depth) +
                                 " is above --max-depth " + std::to_string(command.frame.max_depth));
   }
+  checkSequenceOptions(command);
   return command;
+}
+
+// The whole road of one frame, from its input files to its outputs in `output_dir`.
+struct FrameDone {
+  vantorel_tools::FrameResult result;
+  vantorel_tools::OutputFiles files;
+};
+
+FrameDone processFrame(const FrameOptions& frame, const vantorel_tools::OutputOptions& outputs,
+                       const std::string& output_dir, const rclcpp::Logger& logger) {
+  const auto inputs = vantorel_tools::loadFrameInputs(frame, logger);
+  FrameDone done;
+  done.result = vantorel_tools::runFrame(inputs, frame, logger);
+  done.files = vantorel_tools::writeOutputs(output_dir, inputs, done.result, logger, outputs);
+  return done;
+}
+
+int runOneFrame(const Command& command, const rclcpp::Logger& logger) {
+  const FrameDone done = processFrame(command.frame, command.outputs, command.output_dir, logger);
+  const vantorel_tools::OutputFiles& files = done.files;
+  vantorel_tools::printSummary(std::cout, done.result);
+  std::cout << "wrote " << files.points_json << ", " << files.point_cloud_ply << ", "
+            << files.point_cloud_pcd << ", " << files.overlay_png
+            << (files.organized_pcd.empty() ? "" : ", " + files.organized_pcd) << "\n";
+  return 0;
+}
+
+int runSequence(const Command& command, const rclcpp::Logger& logger) {
+  vantorel_tools::SequenceSettings settings;
+  settings.dir = command.sequence_dir;
+  settings.output_root = command.output_dir;
+  settings.jobs =
+      command.jobs ? static_cast<unsigned>(*command.jobs) : vantorel_tools::defaultJobs();
+  settings.progress_in_place = ::isatty(STDERR_FILENO) == 1;
+  const auto job = [&](const FrameOptions& frame, const std::string& output_dir) {
+    return vantorel_tools::countsOf(
+        processFrame(frame, command.outputs, output_dir, logger).result);
+  };
+  return vantorel_tools::runSequenceCommand(settings, command.frame, job, std::cout, std::cerr);
 }
 
 }  // namespace
@@ -234,25 +312,21 @@ int main(int argc, char** argv) {
     return 0;
   }
   // Warnings (a class mask that does not decode) always show; progress only on request.
+  // Setting the level also initialises rcutils logging before any worker thread logs.
   const int level = command.verbose ? RCUTILS_LOG_SEVERITY_DEBUG : RCUTILS_LOG_SEVERITY_WARN;
   if (rcutils_logging_set_logger_level(logger.get_name(), level) != RCUTILS_RET_OK) {
     rcutils_reset_error();
   }
+  int status = 0;
   try {
-    const auto inputs = vantorel_tools::loadFrameInputs(command.frame, logger);
-    const auto result = vantorel_tools::runFrame(inputs, command.frame, logger);
-    const auto files =
-        vantorel_tools::writeOutputs(command.output_dir, inputs, result, logger, command.outputs);
-    vantorel_tools::printSummary(std::cout, result);
-    std::cout << "wrote " << files.points_json << ", " << files.point_cloud_ply << ", "
-              << files.point_cloud_pcd << ", " << files.overlay_png
-              << (files.organized_pcd.empty() ? "" : ", " + files.organized_pcd) << "\n";
-    if (command.timers) {
-      vantorel_base_utils::Timer::printGlobalStats();
-    }
+    status =
+        command.sequence_dir.empty() ? runOneFrame(command, logger) : runSequence(command, logger);
   } catch (const std::exception& e) {
     std::cerr << "vantorel_frame_points: " << e.what() << "\n";
     return 1;
   }
-  return 0;
+  if (command.timers) {
+    vantorel_base_utils::Timer::printGlobalStats();
+  }
+  return status;
 }

@@ -1,11 +1,16 @@
 // Renders the bundled sample frame: a camera looking down on a floor with a few boxes,
 // by casting one ray per pixel. Writes the depth PNG, the detector result, the camera
-// calibration, both transforms and the boxes' true top-face centres. Deterministic: the
-// same binary writes the same files.
+// calibration, both transforms and the boxes' true top-face centres. With --sequence N it
+// writes N such frames into numbered folders, the arm base moved and the camera mount
+// tilted a little from frame to frame, each frame rendered from its own pose.
+// Deterministic: the same binary writes the same files.
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -66,6 +71,43 @@ Eigen::Matrix4d cameraToArmBase() {
   return m;
 }
 
+struct Pose {
+  Eigen::Matrix4d camera_to_arm_base;
+  Eigen::Matrix4d arm_base_to_map;
+};
+
+const Pose kSamplePose{cameraToArmBase(), armBaseToMap()};
+
+// A repeatable value in [-1, 1] for frame `k` and quantity `which`.
+double wobble(int k, int which) {
+  return std::sin(1.7 * k + 2.3 * which);
+}
+
+Eigen::Matrix4d rigid(const Eigen::Matrix3d& rotation, const Eigen::Vector3d& translation) {
+  Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
+  m.topLeftCorner<3, 3>() = rotation;
+  m.topRightCorner<3, 1>() = translation;
+  return m;
+}
+
+// Frame `k` of a sequence: the arm base moved by up to 2 cm and turned by up to 1.5 degrees
+// on the floor, the camera mount tilted by up to 1 degree. Frame 0 is the sample frame; every
+// box stays in view.
+Pose sequencePose(int k) {
+  if (k == 0) {
+    return kSamplePose;
+  }
+  constexpr double kDegree = M_PI / 180.0;
+  const Eigen::Matrix4d base_motion =
+      rigid(Eigen::AngleAxisd(1.5 * kDegree * wobble(k, 0), Eigen::Vector3d::UnitZ()).matrix(),
+            Eigen::Vector3d(0.02 * wobble(k, 1), 0.02 * wobble(k, 2), 0.0));
+  const Eigen::Matrix3d tilt =
+      (Eigen::AngleAxisd(kDegree * wobble(k, 3), Eigen::Vector3d::UnitX()) *
+       Eigen::AngleAxisd(kDegree * wobble(k, 4), Eigen::Vector3d::UnitY()))
+          .matrix();
+  return {cameraToArmBase() * rigid(tilt, Eigen::Vector3d::Zero()), base_motion * armBaseToMap()};
+}
+
 struct Hit {
   double depth;  // along the optical axis, metres
   int box;       // index into kBoxes of the top face hit, or -1
@@ -105,8 +147,8 @@ struct Rendering {
   std::vector<cv::Mat> object_masks;  // CV_8UC1 per box, 255 on its top face
 };
 
-Rendering render() {
-  const Eigen::Matrix4d camera_to_map = armBaseToMap() * cameraToArmBase();
+Rendering render(const Pose& pose) {
+  const Eigen::Matrix4d camera_to_map = pose.arm_base_to_map * pose.camera_to_arm_base;
   const Eigen::Matrix3d rotation = camera_to_map.topLeftCorner<3, 3>();
   const Eigen::Vector3d origin = camera_to_map.topRightCorner<3, 1>();
   Rendering r{cv::Mat(kHeight, kWidth, CV_16UC1), {}};
@@ -214,27 +256,63 @@ bool writeText(const std::string& path, const std::string& text) {
   return static_cast<bool>(out);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: " << argv[0] << " OUTPUT_DIR\n";
-    return 2;
-  }
-  const std::string dir = argv[1];
-  const Rendering rendering = render();
+bool writeFrame(const std::string& dir, const Pose& pose) {
+  const Rendering rendering = render(pose);
   bool ok = cv::imwrite(dir + "/depth.png", rendering.depth_mm);
   ok = ok && writeText(dir + "/detections.json", detectorResult(rendering).dump(1) + "\n");
   ok = ok && writeText(dir + "/camera.yaml", calibrationYaml());
   ok = ok && writeText(dir + "/camera_to_arm_base.json",
-                       vbu::toTransformJson(cameraToArmBase()).dump(2) + "\n");
+                       vbu::toTransformJson(pose.camera_to_arm_base).dump(2) + "\n");
   ok = ok && writeText(dir + "/arm_base_to_map.json",
-                       vbu::toTransformJson(armBaseToMap()).dump(2) + "\n");
+                       vbu::toTransformJson(pose.arm_base_to_map).dump(2) + "\n");
   ok = ok && writeText(dir + "/expected_objects.json", expectedCentres().dump(2) + "\n");
   if (!ok) {
     std::cerr << "failed to write the sample frame into " << dir << "\n";
+  }
+  return ok;
+}
+
+// frame_0000, frame_0001, ...: names that sort in frame order.
+std::string sequenceFolderName(int k) {
+  char name[32];
+  std::snprintf(name, sizeof(name), "frame_%04d", k);
+  return name;
+}
+
+bool writeSequence(const std::string& dir, int count) {
+  for (int k = 0; k < count; ++k) {
+    const std::string folder = dir + "/" + sequenceFolderName(k);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !writeFrame(folder, sequencePose(k))) {
+      std::cerr << "failed to write " << folder << "\n";
+      return false;
+    }
+  }
+  std::cout << count << " frames written to " << dir << "\n";
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 3 && args[0] == "--sequence") {
+    int count = 0;
+    const char* end = args[1].data() + args[1].size();
+    if (std::from_chars(args[1].data(), end, count).ptr != end || count < 1 || count > 10000) {
+      std::cerr << "--sequence takes a frame count from 1 to 10000\n";
+      return 2;
+    }
+    return writeSequence(args[2], count) ? 0 : 1;
+  }
+  if (args.size() != 1) {
+    std::cerr << "usage: " << argv[0] << " [--sequence N] OUTPUT_DIR\n";
+    return 2;
+  }
+  if (!writeFrame(args[0], kSamplePose)) {
     return 1;
   }
-  std::cout << "sample frame written to " << dir << "\n";
+  std::cout << "sample frame written to " << args[0] << "\n";
   return 0;
 }

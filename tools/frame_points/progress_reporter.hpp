@@ -1,0 +1,47 @@
+// The progress of a run over many frames, on standard error: one line rewritten in place on
+// a terminal, one plain line per finished frame anywhere else (a log file, a CI job).
+#ifndef VANTOREL_TOOLS__PROGRESS_REPORTER_HPP_
+#define VANTOREL_TOOLS__PROGRESS_REPORTER_HPP_
+
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+namespace vantorel_tools {
+
+class ProgressReporter {
+ public:
+  // `in_place`: rewrite one line with carriage returns; otherwise write a line per frame.
+  ProgressReporter(std::ostream& out, std::size_t total, bool in_place);
+
+  // Called from any thread when a frame is done; `status` describes how it went.
+  void frameFinished(const std::string& name, bool ok, const std::string& status);
+
+  // Ends the in-place line, so that what follows starts on a line of its own.
+  void finish();
+
+  // "42 s", "3:05" or "1:02:03".
+  static std::string formatDuration(double seconds);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  std::string progressText(double elapsed) const;
+  void draw(Clock::time_point now);
+
+  std::mutex mutex_;
+  std::ostream& out_;
+  std::size_t total_;
+  bool in_place_;
+  std::size_t done_ = 0;
+  std::size_t failed_ = 0;
+  Clock::time_point start_;
+  Clock::time_point last_draw_;
+  bool finished_ = false;
+};
+
+}  // namespace vantorel_tools
+
+#endif  // VANTOREL_TOOLS__PROGRESS_REPORTER_HPP_
