@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One synthetic 1280x720 detector frame (4 whole-frame class masks, 12 detections, 4 of them
 // with their own instance mask) through each step of the detection road, and the whole road.
 #include <benchmark/benchmark.h>

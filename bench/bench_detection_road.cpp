@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole detection road of one camera frame, from the detector's JSON text to 3D points
 // per instance, through the library and through a straightforward road built the obvious way
 // in this file (cv::imdecode, a byte-by-byte scan, a scalar projection loop). Both give the

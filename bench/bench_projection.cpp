@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pixel projection at frame scale, next to the references it is judged against: a plain
 // copy of the bytes it moves, the formula written as a straightforward loop, and the peer
 // libraries a user would otherwise reach for (when they are installed).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Set cover methods against the literal implementations of the test oracle and against
 // GLPK, on random unicost instances, on two structured unicost families built here (see
 // test/optimization/set_cover_instances.hpp):

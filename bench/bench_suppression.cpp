@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Same-class box suppression against the literal rule of the test oracle (every kept box
 // compared with every later box), on boxes of one class:
 //   zero_area  boxes of zero width, as a detector that reports points would give

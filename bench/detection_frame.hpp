@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The synthetic detector frame of the detection benchmarks: 1280x720, 4 whole-frame class
 // masks, 12 detections, 4 of them with their own instance mask.
 #ifndef VANTOREL_BENCH__DETECTION_FRAME_HPP_

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # ament and rosidl run Python modules at configure and build time. On Debian they are
 # installed for the system interpreter only, which may not be the python3 first on PATH.
 if(NOT DEFINED Python3_EXECUTABLE)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Instrumented builds: sanitizers for a whole build tree, and libFuzzer targets. Included
 # before any target is defined, so that every target of the tree gets the same flags.
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Where ROS 2 comes from. A real ROS 2 (sourced workspace or distribution) always wins.
 # Without one, the stand-ins under ros2_standins/ are built into the build tree and used
 # instead. The choice is made once per build tree and kept in VANTOREL_USES_STANDINS;

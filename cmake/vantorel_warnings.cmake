@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 option(VANTOREL_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 
 # Strict warnings for the project's own targets; dependencies come in as system headers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary text as the detector's result, along the whole road to the pixel map JSON. The
 // JSON written for the map must read back, instance by instance, as the map's own pixels.
 #include <cstddef>

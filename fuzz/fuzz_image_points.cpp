@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary text as image points JSON, parsed and projected through a small fixed frame.
 // The JSON forms must refuse exactly what the parser refuses, with the same message, and
 // otherwise keep exactly the pixels on the image whose depth lies in the window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzzed masks (PNG bytes or raw Base64 text) and boxes through the pixel sets and map.
 //
 // Input layout, all of it optional (missing bytes read as 0):
@@ -13,8 +14,8 @@
 #include <limits>
 #include <string>
 
-#include "fuzz_support.hpp"
 #include "detection/mask_codec.hpp"
+#include "fuzz_support.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;

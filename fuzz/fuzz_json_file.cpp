@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary bytes as a JSON file. readJson never throws; a file that holds exactly one JSON
 // value reads as that value when it nests no deeper than kJsonMaxDepth, and anything
 // unreadable or deeper as an empty object.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The mask codec on arbitrary bytes, read both as Base64 text and as image bytes. Every
 // mask that decodes must survive an encode and decode round trip unchanged.
 #include <cstddef>
@@ -8,8 +9,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "fuzz_support.hpp"
 #include "detection/mask_codec.hpp"
+#include "fuzz_support.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary pose documents with fuzzed offsets, radius and ray points. Both offsets touch
 // nothing but "end_pose"[0..2] and change the document completely or not at all; the ray
 // variant either moves only x and y or does exactly what its fallback does.

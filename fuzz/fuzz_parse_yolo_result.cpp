@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary text as the detector's result, then the mask-free steps that follow parsing.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's own grayscale PNG decoding against the image library's, on mutated PNG files.
 // Whenever the own decoding gives an image, the image library must give the same pixels;
 // where it declines, the image library alone decides, so there is nothing to compare.

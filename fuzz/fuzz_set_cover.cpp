@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small fuzzed set cover instances through every method and all three element types, and
 // small fuzzed covering programs straight into solveILP. Instances stay small enough
 // (at most 12 candidates over 16 elements) for an exhaustive search to give the true

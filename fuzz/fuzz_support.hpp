@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared set-up of the fuzz targets.
 #ifndef VANTOREL_FUZZ__FUZZ_SUPPORT_HPP_
 #define VANTOREL_FUZZ__FUZZ_SUPPORT_HPP_

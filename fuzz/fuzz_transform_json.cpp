@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary text as a transform JSON document. Refusals are the JSON library's exceptions;
 // an accepted document with a finite quaternion gives the rotation of that quaternion, also
 // for huge or tiny components, and survives the trip through toTransformJson and back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary bytes as a YAML file, read and converted to JSON. Refusals are exceptions
 // (the YAML library's or std::runtime_error), never crashes or runaway memory.
 #include <cstddef>

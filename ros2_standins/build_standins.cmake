@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Builds and installs the stand-in ROS 2 packages into a prefix inside the build tree,
 # at configure time, so that the main project finds them with find_package like the
 # real ones. Rebuilt only when their sources change.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the release configuration and runs every benchmark program in bench/.
 # Installs the peer libraries the benchmarks compare against first.
 # Extra arguments go to each program (for example --benchmark_filter=Projection).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The main job: installs dependencies, builds the tools and runs vantorel_frame_points on the
 # bundled sample frame (or on the inputs given as options; see --help).
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds every libFuzzer target of fuzz/ with clang (ASan + UBSan) in a build tree of its own
 # and runs each for the given number of seconds (default 60), starting from its committed
 # seed corpus. New inputs go to a scratch corpus in the build tree, never into the repository.

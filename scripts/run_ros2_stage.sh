@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The real-ROS 2 stage of the test command: builds and tests this package and the example
 # package in examples/ in fresh colcon workspaces over a real ROS 2 core, as a ROS 2 user
 # builds them, twice: over the core as found (Fast-RTPS and introspection type supports) and

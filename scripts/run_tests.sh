@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The full test suite: installs dependencies, then builds and tests the package twice
 # (a normal build with warnings as errors, including the install-and-consume check, and an
 # AddressSanitizer + UndefinedBehaviorSanitizer build), builds and runs the concurrency suite

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Builds <generate_target>__rosidl_typesupport_cpp, the rosidl_typesupport_cpp dispatch
 # library of a package's interfaces, where the ROS 2 generator for it is not available.
 # Every interface's code comes from the templates beside this file, so adding a message or

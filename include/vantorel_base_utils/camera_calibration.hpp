@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Camera files read into sensor_msgs/CameraInfo messages: camera calibrations and the
 // message itself as ROS 2 and ROS 1 print it.
 #ifndef VANTOREL_BASE_UTILS__CAMERA_CALIBRATION_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pinhole camera model taken from a sensor_msgs/CameraInfo message.
 #ifndef VANTOREL_BASE_UTILS__CAMERA_MODEL_HPP_
 #define VANTOREL_BASE_UTILS__CAMERA_MODEL_HPP_

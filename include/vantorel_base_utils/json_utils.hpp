@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JSON documents to and from files. Failures are logged through the caller's logger and
 // never thrown.
 #ifndef VANTOREL_BASE_UTILS__JSON_UTILS_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Console logger with one process-wide threshold. It writes straight to std::cout and
 // std::cerr and is independent of ROS logging.
 #ifndef VANTOREL_BASE_UTILS__LOGGER_HPP_

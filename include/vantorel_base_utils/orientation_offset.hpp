@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Offsets of the target position of a pose document along the tool axis, the force
 // vector or a horizontal ray. The document is changed completely or not at all.
 #ifndef VANTOREL_BASE_UTILS__ORIENTATION_OFFSET_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Projected points as sensor_msgs/PointCloud2 messages, the form ROS nodes publish, RViz shows
 // and PCL converts: a cloud of points, the organised cloud of a whole depth image, and one
 // cloud of every detected instance labelled with its class and instance.

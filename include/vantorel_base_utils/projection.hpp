@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lifting pixels of a depth image into 3D points in the arm-base or map frame.
 //
 // A ProjectionContext is built once per frame by createProjectionContext and then serves any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole files read without waiting on pipes or devices and without reading past a size
 // bound: what the library's own readers use, for callers that read input files the same way.
 #ifndef VANTOREL_BASE_UTILS__REGULAR_FILE_HPP_

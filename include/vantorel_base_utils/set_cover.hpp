@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Set cover: pick a small group of candidates that together cover every element that any
 // candidate covers. An instance maps candidate ids (non-negative) to the elements each
 // candidate covers; every method returns the selected ids, each once, in ascending order.
@@ -91,8 +92,8 @@ class SetCoverSolver {
   // The same search within the limits of `options`. When it finishes, ids are those of the
   // call above and proven_minimal is true; when a limit stops it, ids are the smallest cover
   // found (the greedy cover at worst), which may still be proven minimal by the bound.
-  VANTOREL_BASE_UTILS_PUBLIC static SetCoverResult solveByPropagate(
-      const Candidates& candidates, const SetCoverOptions& options);
+  VANTOREL_BASE_UTILS_PUBLIC static SetCoverResult solveByPropagate(const Candidates& candidates,
+                                                                    const SetCoverOptions& options);
 
   // A cover with the fewest candidates from a 0/1 program solved by GLPK (see solveILP).
   // Empty when GLPK fails.

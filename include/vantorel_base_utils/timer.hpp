@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Named wall-clock stopwatch whose completed measurements are also filed, by name, in a
 // process-wide statistics table.
 #ifndef VANTOREL_BASE_UTILS__TIMER_HPP_

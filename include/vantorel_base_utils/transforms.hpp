@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Rigid transforms between JSON documents, geometry_msgs messages and 4x4 matrices.
 //
 // The transform JSON document is {"translation": [x, y, z], "rotation": [w, x, y, z]}:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Umbrella header: every public header of the library.
 #ifndef VANTOREL_BASE_UTILS__VANTOREL_BASE_UTILS_HPP_
 #define VANTOREL_BASE_UTILS__VANTOREL_BASE_UTILS_HPP_

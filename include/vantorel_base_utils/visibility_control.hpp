@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which symbols the shared library exports. The library is compiled with hidden visibility,
 // so only declarations marked VANTOREL_BASE_UTILS_PUBLIC are part of its binary interface;
 // everything else stays inside it and may change without breaking callers.

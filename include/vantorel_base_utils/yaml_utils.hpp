@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // YAML files read into yaml-cpp nodes and converted to JSON documents.
 #ifndef VANTOREL_BASE_UTILS__YAML_UTILS_HPP_
 #define VANTOREL_BASE_UTILS__YAML_UTILS_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Detection-result parsing: a YOLO instance-segmentation result (JSON text) turned into
 // detections, filtered by class, suppressed within a class, and cut into per-instance pixels.
 #ifndef VANTOREL_BASE_UTILS__YOLO_MASK_PARSER_HPP_

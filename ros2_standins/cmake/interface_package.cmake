@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Shared build of a stand-in interface package: every .msg under msg/ is generated
 # with Debian's rosidl generators (C, C++ and both introspection type supports).
 macro(standin_interface_package)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A walk over a deflate stream that refuses exactly what zlib's inflate refuses.
 #include "detection/deflate_rules.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rules zlib's inflate enforces on a deflate stream; internal to the library.
 #ifndef VANTOREL_BASE_UTILS__DETECTION__DEFLATE_RULES_HPP_
 #define VANTOREL_BASE_UTILS__DETECTION__DEFLATE_RULES_HPP_

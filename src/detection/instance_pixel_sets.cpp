@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-instance pixel sets and maps cut from the class and instance masks of a parsed result.
 #include <array>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Base64 text and PNG image codec of detection masks.
 #include "detection/mask_codec.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Base64 PNG codec for detection masks; internal to the library.
 #ifndef VANTOREL_BASE_UTILS__DETECTION__MASK_CODEC_HPP_
 #define VANTOREL_BASE_UTILS__DETECTION__MASK_CODEC_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pixel scan of instance masks.
 #include "detection/mask_scan.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pixel scan of instance masks; internal to the library.
 #ifndef VANTOREL_BASE_UTILS__DETECTION__MASK_SCAN_HPP_
 #define VANTOREL_BASE_UTILS__DETECTION__MASK_SCAN_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The instance pixel map as JSON: the document, and its text written without the document.
 #include <array>
 #include <charconv>

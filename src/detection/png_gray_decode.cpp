@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Grayscale PNG decoding: chunk checks, one inflate call over the whole image data, row
 // unfiltering. What the image library would refuse or treat otherwise is left to it.
 #include "detection/png_gray_decode.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Grayscale PNG decoding that gives exactly what the image library gives, faster; internal
 // to the library.
 #ifndef VANTOREL_BASE_UTILS__DETECTION__PNG_GRAY_DECODE_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Class filtering and same-class box suppression of a ParsedYolo.
 #include <algorithm>
 #include <cmath>

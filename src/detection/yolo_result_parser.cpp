@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parsing of the detector's JSON result into a ParsedYolo.
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Camera files read into CameraInfo messages: the camera_calibration YAML, and the message
 // itself as ros2 topic echo and rostopic echo print it.
 #include "vantorel_base_utils/camera_calibration.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pinhole camera model built from a CameraInfo message, and its comparisons.
 #include "vantorel_base_utils/camera_model.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Target poses shifted along the tool axis, the force vector or a horizontal ray.
 #include "vantorel_base_utils/orientation_offset.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PointCloud2 messages of projected points, written straight into the message's byte buffer.
 #include "vantorel_base_utils/point_cloud.hpp"
 

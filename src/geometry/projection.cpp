@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Projection of pixel lists, pixel pairs and image points JSON through a ProjectionContext.
 #include "vantorel_base_utils/projection.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checks that keep every projected coordinate finite, shared by the construction of a
 // context and by every projection call (which may be handed a context built by hand).
 #ifndef VANTOREL_BASE_UTILS__GEOMETRY__PROJECTION_CHECKS_HPP_

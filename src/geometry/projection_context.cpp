@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Construction of a ProjectionContext from every accepted form of its inputs, and the checks
 // that keep every projected coordinate finite.
 #include <algorithm>

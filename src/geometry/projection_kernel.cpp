@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The portable projectors (in place and streamed), the choice of projector per CPU, and the
 // projection of a pixel list.
 #include "geometry/projection_kernel.hpp"

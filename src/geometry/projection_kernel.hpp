@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pixel projection loop shared by every projection operation.
 #ifndef VANTOREL_BASE_UTILS__GEOMETRY__PROJECTION_KERNEL_HPP_
 #define VANTOREL_BASE_UTILS__GEOMETRY__PROJECTION_KERNEL_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The AVX-512 projectors: 16 pixels per step, runs along a row loaded plainly, other pixels
 // gathered.
 #include "geometry/projection_kernel_avx512.hpp"

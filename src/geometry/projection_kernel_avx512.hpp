@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The AVX-512 variant of the pixel projection loop, chosen at run time on CPUs that have it.
 #ifndef VANTOREL_BASE_UTILS__GEOMETRY__PROJECTION_KERNEL_AVX512_HPP_
 #define VANTOREL_BASE_UTILS__GEOMETRY__PROJECTION_KERNEL_AVX512_HPP_

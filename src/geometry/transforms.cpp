@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Rigid transforms between JSON documents, messages and 4x4 matrices; quaternion rotation.
 #include "vantorel_base_utils/transforms.hpp"
 

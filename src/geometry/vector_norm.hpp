@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Normalisation of small vectors that survives huge and tiny components; internal.
 #ifndef VANTOREL_BASE_UTILS__GEOMETRY__VECTOR_NORM_HPP_
 #define VANTOREL_BASE_UTILS__GEOMETRY__VECTOR_NORM_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JSON files written atomically and read back, failures logged rather than thrown.
 #include "vantorel_base_utils/json_utils.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Numbers read as int without wrapping or undefined behaviour.
 #include "io/number_to_int.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Numbers read as int without wrapping or undefined behaviour; internal to the library.
 #ifndef VANTOREL_BASE_UTILS__IO__NUMBER_TO_INT_HPP_
 #define VANTOREL_BASE_UTILS__IO__NUMBER_TO_INT_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole regular files read with bounded size, never blocking on pipes or devices.
 #include "vantorel_base_utils/regular_file.hpp"
 

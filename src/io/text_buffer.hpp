@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A read-only stream over text already in memory, for readers that take a std::istream.
 #ifndef VANTOREL_BASE_UTILS__IO__TEXT_BUFFER_HPP_
 #define VANTOREL_BASE_UTILS__IO__TEXT_BUFFER_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // YAML text parsed into a node tree within the loading bounds of yaml_utils.hpp, for readers
 // that read and report on their files themselves.
 #ifndef VANTOREL_BASE_UTILS__IO__YAML_TEXT_HPP_

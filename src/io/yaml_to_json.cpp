@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The YAML-to-JSON walk: scalar type decisions, node paths and conversion limits.
 #include "io/yaml_to_json.hpp"
 

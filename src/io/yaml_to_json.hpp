@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The walk that turns a yaml-cpp node tree into a JSON document; internal to the library.
 #ifndef VANTOREL_BASE_UTILS__IO__YAML_TO_JSON_HPP_
 #define VANTOREL_BASE_UTILS__IO__YAML_TO_JSON_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // YAML files read into yaml-cpp nodes, and the public conversions to JSON.
 #include "vantorel_base_utils/yaml_utils.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Branch-and-bound for the smallest set cover.
 //
 // The tree. The search is depth-first over selections. A node first selects, one at a time,

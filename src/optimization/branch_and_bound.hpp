@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The exact search of SetCoverSolver<T>::bbSearch and solveByPropagate.
 #ifndef OPTIMIZATION__BRANCH_AND_BOUND_HPP_
 #define OPTIMIZATION__BRANCH_AND_BOUND_HPP_

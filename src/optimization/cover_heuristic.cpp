@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Lagrangian cover heuristic of the exact search.
 #include "optimization/cover_heuristic.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small covers from Lagrangian reduced costs, to give the exact search a tight cutoff early.
 #ifndef OPTIMIZATION__COVER_HEURISTIC_HPP_
 #define OPTIMIZATION__COVER_HEURISTIC_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dense numbering of set cover instances and the sparse transpose of their lists.
 #include "optimization/dense_instance.hpp"
 

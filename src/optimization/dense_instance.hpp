@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A set cover instance renumbered densely: candidate i is the i-th smallest id, element e the
 // e-th smallest element. The greedy, the exact search and the GLPK program all start here, so
 // each element is looked up once per call whatever its type.

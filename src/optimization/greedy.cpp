@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The greedy set cover: repeatedly the candidate with the most uncovered elements, ties to
 // the smallest id or to the id nearest the previous pick.
 #include "optimization/greedy.hpp"

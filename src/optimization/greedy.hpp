@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The greedy set cover over a dense instance.
 #ifndef OPTIMIZATION__GREEDY_HPP_
 #define OPTIMIZATION__GREEDY_HPP_

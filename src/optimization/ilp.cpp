@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // solveILP: the unit-cost covering program handed to GLPK, with GLPK's errors caught; and
 // the same program within time and node limits for solveByILP's limited overload.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The covering program of solveILP within time and node limits, for the limited overload of
 // SetCoverSolver<T>::solveByILP.
 #ifndef OPTIMIZATION__ILP_HPP_

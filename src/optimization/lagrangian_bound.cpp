@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Lagrangian lower bound of the exact set cover search.
 #include "optimization/lagrangian_bound.hpp"
 

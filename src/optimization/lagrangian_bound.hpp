@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lower bounds for the exact set cover search: the Lagrangian relaxation of the covering
 // constraints, maximised by subgradient steps, which approaches the LP relaxation's bound.
 #ifndef OPTIMIZATION__LAGRANGIAN_BOUND_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The segment tree behind the greedy's picks.
 #include "optimization/max_tree.hpp"
 

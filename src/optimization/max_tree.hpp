@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MaxTree: a segment tree of int values by position, for the greedy's "first candidate with
 // the largest gain" and "nearest candidate with the largest gain" picks.
 #ifndef OPTIMIZATION__MAX_TREE_HPP_

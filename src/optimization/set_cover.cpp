@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The public members of SetCoverSolver<T>: dispatch, the three methods over the dense
 // instance, and the search-state primitives doSelect, undoSelect and propagateDeg1.
 #include "vantorel_base_utils/set_cover.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Internal entry points of the set cover solver for measurements.
 #ifndef OPTIMIZATION__SET_COVER_INTERNAL_HPP_
 #define OPTIMIZATION__SET_COVER_INTERNAL_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console logger and its process-wide threshold.
 #include "vantorel_base_utils/logger.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Named wall-clock timers and the process-wide statistics table they file into.
 #include "vantorel_base_utils/timer.hpp"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Several threads call the library at once on shared inputs. Each thread checks its answers
 // against the ones computed beforehand on a single thread; the ThreadSanitizer build of this
 // suite reports any data race on the way.

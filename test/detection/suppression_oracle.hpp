@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The same-class box suppression rule written literally: every kept box of a class compared
 // with every later box in confidence order. The library's suppression is checked against it
 // detection for detection; shared by the tests and the benchmark.

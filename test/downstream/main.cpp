@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Links against the installed package: the library through its umbrella header, and the
 // message and service types, whose introspection type support must resolve at run time.
 #include <cstring>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installs the built package into a fresh prefix, then configures, builds and runs the
 # consumer project against that prefix alone.
 # In: BUILD_DIR, SOURCE_DIR, WORK_DIR.

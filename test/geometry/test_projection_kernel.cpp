@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The projectors side by side on the same pixel lists: the AVX-512 ones, which CPUs that
 // have it run, and the streamed ones, which large results take, must keep exactly the pixels
 // the portable in-place loop keeps, in the same order, at the same points up to the last bit

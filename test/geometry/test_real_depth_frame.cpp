@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A real sensor frame: a Kinect depth image of the TUM RGB-D benchmark (5000 raw units per
 // metre) with the camera's published intrinsics, read from a CameraInfo file as
 // `ros2 topic echo --once` saves it.

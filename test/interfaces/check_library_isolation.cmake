@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Fails when a library depends on the package's interface libraries: a NEEDED entry or a
 # link item naming one, or an undefined symbol through which it could load a library
 # (dlopen) or reach a type-support handle (anything of rosidl_typesupport_cpp).

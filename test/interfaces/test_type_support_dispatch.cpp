@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The look-up functions of rosidl_typesupport_cpp (ROS 2's own in a workspace, the stand-in
 // on plain Debian), driven with hand-made maps: a look-up that cannot succeed gives null with
 // the error set. The stand-in also survives malformed records and concurrent first look-ups,

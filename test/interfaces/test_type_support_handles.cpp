@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The type-support handles as loaded, before anything has looked a type support up: this
 // program must never call a handle's look-up function, or the slot checks lose their point.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End to end: each type-support handle, asked through its own look-up function, finds the
 // package's generated type supports at run time (the libraries must be on LD_LIBRARY_PATH).
 

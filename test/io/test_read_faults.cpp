@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The JSON and YAML readers on a file that is removed, replaced or made unreadable between
 // two calls: each call reports what it finds then, as documented, and none caches anything.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Checks the dynamic symbols of a shared library against the public headers:
 #   - every exported symbol is in namespace vantorel_base_utils and named in a public header;
 #   - every declaration the headers mark VANTOREL_BASE_UTILS_PUBLIC is exported.

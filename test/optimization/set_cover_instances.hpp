@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Unicost set cover instances with known structure, shared by the tests and the benchmark.
 //   randomUnicost  n candidates, each covering each of m elements with probability d.
 //   hypercubeCycles(d)  the edges of the d-dimensional hypercube covering its 4-cycles (an

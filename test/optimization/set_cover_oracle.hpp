@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Literal, deliberately slow implementations of the set cover methods: each step written
 // the obvious way, so that the library's fast methods can be checked against them id for
 // id. Shared by the tests and the benchmark.

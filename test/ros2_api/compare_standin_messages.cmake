@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Fails when a stand-in message differs from the real package's: every stand-in .msg file
 # must exist there with the same fields and constants (comments and spacing aside).
 # In: STANDINS_DIR, REAL_MSG_DIRS ("<package>=<its msg folder>" joined by "|").

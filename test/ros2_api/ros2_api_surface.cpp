@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ROS 2 surface the package compiles against, declaration by declaration. This file is
 // compiled against whichever ROS 2 the build uses, the stand-ins in ros2_standins/ or a real
 // distribution; the test command builds both, so a stand-in that offers something the real

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Our clouds as ROS 2 nodes read them: through sensor_msgs' own PointCloud2 iterators, which
 // find each field by name and step by point_step. Built only over a real ROS 2.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a piece of a test in a forked child, for faults that must not reach the test process
 // itself: resource limits, another user id, a private mount namespace.
 #ifndef VANTOREL_TEST_SUPPORT__CHILD_PROCESS_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Captures what the code under test prints on std::cout and std::cerr.
 #ifndef VANTOREL_TEST_SUPPORT__CONSOLE_CAPTURE_HPP_
 #define VANTOREL_TEST_SUPPORT__CONSOLE_CAPTURE_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Captures what the library logs through rclcpp/rcutils, for assertions on severity and text.
 #ifndef VANTOREL_TEST_SUPPORT__LOG_CAPTURE_HPP_
 #define VANTOREL_TEST_SUPPORT__LOG_CAPTURE_HPP_

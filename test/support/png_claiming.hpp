@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PNG files whose header claims a size of the test's choosing, for image readers' failure paths.
 #ifndef VANTOREL_TEST_SUPPORT__PNG_CLAIMING_HPP_
 #define VANTOREL_TEST_SUPPORT__PNG_CLAIMING_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text of the exception a call throws, for comparisons of messages.
 #ifndef VANTOREL_TEST_SUPPORT__RUNTIME_ERROR_TEXT_HPP_
 #define VANTOREL_TEST_SUPPORT__RUNTIME_ERROR_TEXT_HPP_

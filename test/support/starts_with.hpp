@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Prefix assertion that prints both texts on failure.
 #ifndef VANTOREL_TEST_SUPPORT__STARTS_WITH_HPP_
 #define VANTOREL_TEST_SUPPORT__STARTS_WITH_HPP_

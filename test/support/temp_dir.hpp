@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A fresh directory for one test, removed with everything in it afterwards.
 #ifndef VANTOREL_TEST_SUPPORT__TEMP_DIR_HPP_
 #define VANTOREL_TEST_SUPPORT__TEMP_DIR_HPP_

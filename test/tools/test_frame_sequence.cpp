@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vantorel_frame_points --sequence over frames that the sample renderer draws from a moving
 // arm base and a slightly tilted camera.
 #include <gtest/gtest.h>

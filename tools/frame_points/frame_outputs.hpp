@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What vantorel_frame_points writes: the points as JSON, a coloured PLY point cloud, the
 // labelled cloud as PCD (and the organised cloud of the whole frame on request), an overlay
 // picture, and the summary table it prints.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One camera frame from detector result and depth image to 3D points, as the
 // vantorel_frame_points tool runs it. Kept apart from main() so tests can drive it.
 #ifndef VANTOREL_TOOLS__FRAME_PIPELINE_HPP_

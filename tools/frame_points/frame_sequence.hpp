@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A recorded sequence: a folder of frame folders, each run as one frame on its own, several
 // frames at a time.
 #ifndef VANTOREL_TOOLS__FRAME_SEQUENCE_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vantorel_frame_points: one recorded camera frame, or a folder of them, from detector result
 // and depth image to 3D points, written as JSON, PLY and PCD point clouds and an overlay
 // picture.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files replaced in an output folder as one set: all of them or none, never through names
 // that someone else could have placed, and one run's set at a time.
 #ifndef VANTOREL_TOOLS__OUTPUT_FOLDER_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Point clouds as PCD files, the format PCL reads and writes.
 #ifndef VANTOREL_TOOLS__PCD_FILE_HPP_
 #define VANTOREL_TOOLS__PCD_FILE_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The progress of a run over many frames, on standard error: one line rewritten in place on
 // a terminal, one plain line per finished frame anywhere else (a log file, a CI job).
 #ifndef VANTOREL_TOOLS__PROGRESS_REPORTER_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Renders the bundled sample frame: a camera looking down on a floor with a few boxes,
 // by casting one ray per pixel. Writes the depth PNG, the detector result, the camera
 // calibration, both transforms and the boxes' true top-face centres. With --sequence N it

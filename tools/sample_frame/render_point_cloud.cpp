@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Renders a PLY point cloud (ASCII or binary) written by vantorel_frame_points to a PNG, seen
 // obliquely from above with a 10 cm grid on the z = 0 plane, for the documentation.
 #include <algorithm>

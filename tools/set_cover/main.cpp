@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // vantorel_set_cover: solves a set cover instance from a file and checks the cover.
 #include <chrono>
 #include <cmath>

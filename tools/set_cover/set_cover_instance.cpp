@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading set cover instance files for vantorel_set_cover: the file itself, JSON and
 // OR-Library text.
 #include "set_cover_instance.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Set cover instances read from files: a JSON object from candidate id to its elements, or
 // the OR-Library text format (rows, columns, column costs, then for each row the number of
 // columns covering it and those columns, 1-based).

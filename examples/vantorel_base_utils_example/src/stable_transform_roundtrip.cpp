@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Serves GetStableTransform, publishes each answer's status as a StableTransformStatus, and
 // calls its own service over the middleware, using the installed vantorel_base_utils as a
 // ROS 2 user would. Exits 0 only when the response arrives and carries exactly the transform

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "rosidl_typesupport_cpp/identifier.hpp"
 
 namespace rosidl_typesupport_cpp {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for rclcpp's logger type on machines without a ROS 2 distribution.
 // Only the surface the library and its tools use is provided, under the same names.
 #ifndef RCLCPP__LOGGER_HPP_

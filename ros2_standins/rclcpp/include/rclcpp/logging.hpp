@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Stand-in for rclcpp's logging macros: printf-style formats passed to rcutils logging,
 // so rcutils_logging_set_output_handler sees every message exactly as with rclcpp.
 #ifndef RCLCPP__LOGGING_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #ifndef ROSIDL_TYPESUPPORT_C__TYPE_SUPPORT_MAP_H_
 #define ROSIDL_TYPESUPPORT_C__TYPE_SUPPORT_MAP_H_
 
