@@ -252,6 +252,38 @@ TEST(Concurrency, ThreadsSolveSetCoverWithEveryMethod) {
   EXPECT_EQ(count, kRounds);  // one thread per round fails on purpose
 }
 
+// Limits belong to their call: a node count or deadline shared between threads would stop
+// one search at another's limit and change what it returns.
+TEST(Concurrency, ThreadsSearchWithinTheirOwnLimits) {
+  using Solver = vbu::SetCoverSolver<int>;
+  const auto instance = randomInstance<int>(4, 60, 80, [](int e) { return e; });
+  vbu::SetCoverOptions one_node;
+  one_node.node_limit = 1;
+  vbu::SetCoverOptions roomy;
+  roomy.time_limit_seconds = 60.0;
+  const auto same = [](const vbu::SetCoverResult& a, const vbu::SetCoverResult& b) {
+    return a.ids == b.ids && a.lower_bound == b.lower_bound &&
+           a.proven_minimal == b.proven_minimal && a.nodes == b.nodes;
+  };
+  const vbu::SetCoverResult stopped = Solver::solveByPropagate(instance, one_node);
+  const vbu::SetCoverResult finished = Solver::solveByPropagate(instance, roomy);
+  const vbu::SetCoverResult by_glpk = Solver::solveByILP(instance, roomy);
+  ASSERT_TRUE(finished.proven_minimal);
+  ASSERT_LT(stopped.nodes, finished.nodes);  // the node limit bites
+  ASSERT_EQ(by_glpk.ids.size(), finished.ids.size());
+  const int wrong = runConcurrently(4, [&](int t, int round) {
+    switch ((t + round) % 3) {
+      case 0:
+        return same(Solver::solveByPropagate(instance, one_node), stopped);
+      case 1:
+        return same(Solver::solveByPropagate(instance, roomy), finished);
+      default:
+        return Solver::solveByILP(instance, roomy).ids.size() == finished.ids.size();
+    }
+  });
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST(Concurrency, LoggerAndTimersFromSeveralThreadsKeepWholeLinesAndEveryMeasurement) {
   constexpr int kRounds = 150;
   TempDir dir;
