@@ -5,11 +5,12 @@
 # Extra arguments go to each program (for example --benchmark_filter=Projection).
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-dir="${VANTOREL_BUILD_ROOT:-$root/build}/bench-release"
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+dir="$build_root/bench-release"
 
 "$root/scripts/install_deps.sh" --bench
-cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+cmake -S "$package" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DVANTOREL_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$dir" --parallel "$(nproc)"
 for program in "$dir"/bench/bench_*; do

@@ -7,8 +7,9 @@
 # a log under the build folder, and its end is shown when a step fails. On a terminal the
 # build's progress is one line rewritten in place; elsewhere it is a line every tenth.
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-dir="${VANTOREL_BUILD_ROOT:-$root/build}/release"
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+dir="$build_root/release"
 mkdir -p "$dir"
 log="$dir/run_frame_points.log"
 : >"$log"
@@ -42,7 +43,7 @@ show_build_progress() {
 say "checking packages (installing what is missing; this can take minutes on a fresh machine)"
 "$root/scripts/install_deps.sh" >>"$log" 2>&1 || fail "installing packages"
 say "configuring in $dir"
-cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >>"$log" 2>&1 || fail "configuring"
+cmake -S "$package" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >>"$log" 2>&1 || fail "configuring"
 set +o pipefail
 cmake --build "$dir" --target vantorel_frame_points --parallel "$(nproc)" 2>&1 |
   show_build_progress

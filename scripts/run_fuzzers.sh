@@ -8,8 +8,8 @@
 #   scripts/run_fuzzers.sh [seconds-per-target] [extra libFuzzer flags...]
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build_root="${VANTOREL_BUILD_ROOT:-$root/build}"
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 dir="$build_root/fuzz"
 seconds="${1:-60}"
 shift || true
@@ -18,7 +18,7 @@ jobs="${VANTOREL_JOBS:-$(nproc)}"
 if [ "${VANTOREL_SKIP_DEPS:-0}" != 1 ]; then
   "$root/scripts/install_deps.sh"
 fi
-cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$package" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVANTOREL_BUILD_FUZZERS=ON \
   -DBUILD_TESTING=OFF -DVANTOREL_BUILD_BENCHMARKS=OFF >/dev/null
 mapfile -t targets < "$dir/fuzz/fuzzers.txt"
@@ -39,7 +39,7 @@ for target in "${targets[@]}"; do
   # bytes of aliases), about 25 s under the sanitizers; anything slower is a hang.
   "$dir/fuzz/$target" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "$@" \
-    "$scratch" "$root/fuzz/corpus/$target" >"$log" 2>&1 || rc=$?
+    "$scratch" "$package/fuzz/corpus/$target" >"$log" 2>&1 || rc=$?
   grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|SUMMARY)|==[0-9]+==ERROR|runtime error' "$log" || true
   if [ "$rc" -ne 0 ]; then
     echo "=== $target FAILED (exit $rc): log $log, inputs in $artifacts"

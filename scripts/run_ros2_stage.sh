@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# The real-ROS 2 stage of the test command: builds and tests this package and the example
-# package in examples/ in fresh colcon workspaces over a real ROS 2 core, as a ROS 2 user
-# builds them, twice: over the core as found (Fast-RTPS and introspection type supports) and
+# The real-ROS 2 stage of the test command: builds and tests every package of the repository
+# with plain `colcon build` and `colcon test` in a fresh workspace whose src/ holds the
+# repository, over a real ROS 2 core, as a ROS 2 user builds them, twice: over the core as found (Fast-RTPS and introspection type supports) and
 # over the same core with rosidl_typesupport_fastrtps_c, rosidl_typesupport_fastrtps_cpp and
 # fastrtps_cmake_module hidden (introspection only, all that Cyclone DDS needs).
 #
@@ -10,8 +10,7 @@
 #   1. $VANTOREL_ROS2_CORE: an installed ROS 2 prefix (holding local_setup.bash) or a packed
 #      core (setup.sh and its prebuilt archive), which is unpacked into the build folder;
 #   2. a ROS 2 environment already sourced (ROS_DISTRO set, or rclcpp on AMENT_PREFIX_PATH);
-#   3. a packed core in shared/ros2-core beside the repository or beside any folder above
-#      it, then in /work/shared/ros2-core.
+#   3. a packed core in shared/ros2-core beside the repository or beside any folder above it.
 # Without one it prints a line saying the stage was skipped, and succeeds.
 #
 # Environment: VANTOREL_BUILD_ROOT (default <repo>/build; the stage works in its ros2/ folder),
@@ -19,8 +18,8 @@
 # so that the second run recompiles only what the hidden type supports change.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build_root="${VANTOREL_BUILD_ROOT:-$root/build}"
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 jobs="${VANTOREL_JOBS:-$(nproc)}"
 stage="$build_root/ros2"
 hidden_packages=(rosidl_typesupport_fastrtps_c rosidl_typesupport_fastrtps_cpp fastrtps_cmake_module)
@@ -34,7 +33,7 @@ fail() {
 
 is_packed_core() { [ -x "$1/setup.sh" ] && compgen -G "$1/prebuilt-*.tar.zst" >/dev/null; }
 
-# shared/ros2-core beside the repository, then beside each folder above it, then /work/shared.
+# shared/ros2-core beside the repository, then beside each folder above it.
 find_packed_core() {
   local dir="$root" parent
   while :; do
@@ -46,10 +45,6 @@ find_packed_core() {
     [ "$parent" = "$dir" ] && break
     dir="$parent"
   done
-  if is_packed_core /work/shared/ros2-core; then
-    echo /work/shared/ros2-core
-    return 0
-  fi
   return 1
 }
 
@@ -86,7 +81,7 @@ if [ -n "${VANTOREL_ROS2_CORE:-}" ]; then
 elif ros2_sourced; then
   core_text="the sourced ROS 2 environment (ROS_DISTRO=${ROS_DISTRO:-unset}, AMENT_PREFIX_PATH=$AMENT_PREFIX_PATH)"
 elif ! packed="$(find_packed_core)"; then
-  echo "=== real ROS 2 stage skipped: no ROS 2 core (VANTOREL_ROS2_CORE unset, no ROS 2 environment sourced, no shared/ros2-core beside $root or a folder above it, nor /work/shared/ros2-core)"
+  echo "=== real ROS 2 stage skipped: no ROS 2 core (VANTOREL_ROS2_CORE unset, no ROS 2 environment sourced, no shared/ros2-core beside $root or a folder above it)"
   exit 0
 fi
 if [ -n "$packed" ]; then
@@ -230,7 +225,7 @@ check_installed() {
     missing="$(ldd "$file" | grep 'not found' || true)"
     [ -z "$missing" ] || fail "$file does not resolve in the sourced workspace:"$'\n'"$missing"
     runpath="$(readelf -d "$file" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]/\2/p')"
-    if [ -n "$runpath" ] && [[ "$runpath" != '$ORIGIN' && "$runpath" != '$ORIGIN/../lib' ]]; then
+    if [ -n "$runpath" ] && [[ "$runpath" != '$ORIGIN' && "$runpath" != '$ORIGIN/../lib' && "$runpath" != '$ORIGIN/../../lib' ]]; then
       fail "$file has the search path $runpath; ROS 2 libraries are found through the sourced environment"
     fi
   done
@@ -244,17 +239,25 @@ run_workspace() {
   local name="$1" fastrtps_expected="$2" ws="$stage/ws" lib
   rm -rf "$ws"
   mkdir -p "$ws/src"
-  ln -s "$root" "$ws/src/vantorel_base_utils"
+  ln -s "$root" "$ws/src/$(basename "$root")"
   cd "$ws"
   step "colcon build ($name)"
   local t0
   t0=$(date +%s)
-  if ! colcon build --base-paths src src/vantorel_base_utils/examples --parallel-workers 1 \
+  if ! colcon build --parallel-workers 1 \
     --cmake-args "${cmake_args[@]}"; then
     tail -n 60 log/latest_build/*/stdout_stderr.log >&2 || true
     fail "colcon build failed ($name)"
   fi
   echo "build time ($name): $(($(date +%s) - t0)) s"
+  # Plain colcon must have found every package of the repository, and only those.
+  local found expected
+  found="$(for manifest in install/*/share/*/package.xml; do
+    basename "$(dirname "$manifest")"; done | sort | tr '\n' ' ')"
+  expected="$(for manifest in "$root"/*/package.xml; do
+    basename "$(dirname "$manifest")"; done | sort | tr '\n' ' ')"
+  echo "packages built: $found"
+  [ "$found" = "$expected" ] || fail "colcon built [$found]; the repository holds [$expected]"
 
   lib="install/vantorel_base_utils/lib/libvantorel_base_utils__rosidl_typesupport_fastrtps_cpp.so"
   if [ "$fastrtps_expected" = yes ] && [ ! -e "$lib" ]; then
@@ -264,8 +267,7 @@ run_workspace() {
   fi
 
   step "colcon test ($name)"
-  colcon test --base-paths src src/vantorel_base_utils/examples \
-    --ctest-args --output-on-failure ||
+  colcon test --ctest-args --output-on-failure ||
     fail "colcon test could not run ($name)"
   colcon test-result --verbose || fail "tests failed ($name)"
 

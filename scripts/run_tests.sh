@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# The full test suite: installs dependencies, then builds and tests the package twice
-# (a normal build with warnings as errors, including the install-and-consume check, and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build), builds and runs the concurrency suite
-# alone under ThreadSanitizer, builds and tests the package and its example with colcon over
-# a real ROS 2 core (scripts/run_ros2_stage.sh), then gives every fuzz target a short bounded
-# run (VANTOREL_FUZZ_SECONDS each, default 15; 0 skips it).
+# The full test suite: installs dependencies, then builds and tests the library package twice
+# on plain Debian (a normal build with warnings as errors, including the install-and-consume
+# check, and an AddressSanitizer + UndefinedBehaviorSanitizer build), builds and runs the
+# concurrency suite alone under ThreadSanitizer, builds and tests every package of the
+# repository with colcon over a real ROS 2 core (scripts/run_ros2_stage.sh), then gives every
+# fuzz target a short bounded run (VANTOREL_FUZZ_SECONDS each, default 15; 0 skips it).
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build_root="${VANTOREL_BUILD_ROOT:-$root/build}"
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 jobs="${VANTOREL_JOBS:-$(nproc)}"
 
 "$root/scripts/install_deps.sh"
@@ -21,7 +21,7 @@ build_and_test() {
   shift
   local dir="$build_root/$name"
   step "configure $name"
-  cmake -S "$root" -B "$dir" -DVANTOREL_WARNINGS_AS_ERRORS=ON "$@"
+  cmake -S "$package" -B "$dir" -DVANTOREL_WARNINGS_AS_ERRORS=ON "$@"
   step "build $name"
   cmake --build "$dir" --parallel "$jobs"
   step "test $name"
@@ -29,6 +29,12 @@ build_and_test() {
 }
 
 build_and_test release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The other packages are nodes and programs over rclcpp, which plain Debian does not have.
+for manifest in "$root"/*/package.xml; do
+  name="$(basename "$(dirname "$manifest")")"
+  [ "$name" = vantorel_base_utils ] && continue
+  echo "=== $name: skipped on plain Debian (it needs a real ROS 2 core); the real-ROS 2 stage builds and tests it"
+done
 # GCC leaves float-to-int overflow out of "undefined"; hostile detector numbers need it.
 build_and_test sanitize -DCMAKE_BUILD_TYPE=Debug -DVANTOREL_SANITIZERS=address,undefined,float-cast-overflow \
   -DVANTOREL_BUILD_BENCHMARKS=OFF
@@ -37,14 +43,14 @@ build_and_test sanitize -DCMAKE_BUILD_TYPE=Debug -DVANTOREL_SANITIZERS=address,u
 # under ThreadSanitizer; the other suites run in the two trees above.
 tsan_dir="$build_root/tsan"
 step "configure tsan"
-cmake -S "$root" -B "$tsan_dir" -DVANTOREL_WARNINGS_AS_ERRORS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$package" -B "$tsan_dir" -DVANTOREL_WARNINGS_AS_ERRORS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVANTOREL_SANITIZERS=thread -DVANTOREL_BUILD_BENCHMARKS=OFF
 step "build tsan"
 cmake --build "$tsan_dir" --parallel "$jobs" --target test_concurrency
 step "test tsan"
 ctest --test-dir "$tsan_dir" --output-on-failure --label-regex '^concurrency$'
 
-# colcon build and colcon test of the package and examples/ over a real ROS 2 core, with and
+# colcon build and colcon test of every package over a real ROS 2 core, with and
 # without the Fast-RTPS type supports (skipped, with a line saying why, where none is found).
 step "real ROS 2"
 VANTOREL_BUILD_ROOT="$build_root" VANTOREL_JOBS="$jobs" "$root/scripts/run_ros2_stage.sh"
