@@ -11,13 +11,12 @@
 #include <nlohmann/json.hpp>
 
 #include "depth_file.hpp"
+#include "transform_file.hpp"
 #include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
 #include "vantorel_base_utils/point_cloud.hpp"
 #include "vantorel_base_utils/projection.hpp"
-#include "vantorel_base_utils/regular_file.hpp"
 #include "vantorel_base_utils/timer.hpp"
-#include "vantorel_base_utils/transforms.hpp"
 
 namespace vantorel_tools {
 
@@ -26,52 +25,6 @@ namespace ymp = vantorel_base_utils::yolo_mask_parser;
 using nlohmann::json;
 
 namespace {
-
-std::string readInputFile(const std::string& path, std::size_t max_bytes) {
-  try {
-    return vbu::readRegularFile(path, max_bytes);
-  } catch (const vbu::FileReadError& e) {
-    throw InputError(path + ": " + e.what());
-  }
-}
-
-// The JSON library's own texts ("[json.exception.parse_error.101] ...") are for its
-// developers; a user needs to know where the text breaks or that a member is wrong.
-std::string jsonProblem(const json::exception& e) {
-  if (const auto* parse = dynamic_cast<const json::parse_error*>(&e)) {
-    return "not valid JSON (at byte " + std::to_string(parse->byte) + ")";
-  }
-  return "a member is missing or has the wrong type";
-}
-
-// The library reads any extra entries past the first three or four as unused; here they
-// are a mistake in the file.
-void checkTransformShape(const json& doc, const std::string& path) {
-  const auto numbers = [&](const char* key, std::size_t count) {
-    const auto member = doc.is_object() ? doc.find(key) : doc.end();
-    const bool fits =
-        member != doc.end() && member->is_array() && member->size() == count &&
-        std::all_of(member->begin(), member->end(), [](const json& v) { return v.is_number(); });
-    if (!fits) {
-      throw InputError(path + ": \"" + key + "\" must hold exactly " + std::to_string(count) +
-                       " numbers");
-    }
-  };
-  numbers("translation", 3);
-  numbers("rotation", 4);
-}
-
-Eigen::Matrix4d readTransform(const std::string& path) {
-  const std::string text = readInputFile(path, kMaxTransformFileBytes);
-  json doc;
-  try {
-    doc = json::parse(text);
-  } catch (const json::exception& e) {
-    throw InputError(path + ": not a transform document: " + jsonProblem(e));
-  }
-  checkTransformShape(doc, path);
-  return vbu::toEigenTransform(doc);
-}
 
 // The library's message names the file already; any other exception's text would only
 // confuse a user.
@@ -274,8 +227,8 @@ FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& /
     FrameInputs inputs;
     inputs.detections_text = readInputFile(options.detections_path, kMaxInputFileBytes);
     inputs.camera_info = readCameraInfo(options.camera_path);
-    inputs.camera_to_arm_base = readTransform(options.camera_to_arm_base_path);
-    inputs.arm_base_to_map = readTransform(options.arm_base_to_map_path);
+    inputs.camera_to_arm_base = readTransformFile(options.camera_to_arm_base_path);
+    inputs.arm_base_to_map = readTransformFile(options.arm_base_to_map_path);
     inputs.depth =
         decodeDepthFile(options.depth_path, readInputFile(options.depth_path, kMaxInputFileBytes),
                         inputs.camera_info);

@@ -9,7 +9,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,19 +18,13 @@
 #include <sensor_msgs/msg/camera_info.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
 
+#include "input_file.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace vantorel_tools {
 
-// An input problem, already phrased for the user: "<file>: <what is wrong>".
-class InputError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Largest detector result and depth image read, and largest transform document.
+// Largest detector result and depth image read.
 constexpr std::size_t kMaxInputFileBytes = std::size_t{64} << 20;
-constexpr std::size_t kMaxTransformFileBytes = std::size_t{1} << 20;
 
 enum class TargetFrame { Map, ArmBase };
 
