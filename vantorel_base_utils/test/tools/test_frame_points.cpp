@@ -724,3 +724,47 @@ roi:
   const auto [status, err] = runTool("--camera " + (in / "no_k.yaml").string());
   EXPECT_EQ(err.find("json.exception"), std::string::npos) << err;
 }
+
+// A transform as ros2 topic echo prints it names its quaternion's members, so that nobody
+// reorders them by hand: the sample's transforms in that form give the sample's points. A
+// file mixing the two forms, or short of a member, is refused naming the member.
+TEST_F(FramePoints, TransformsWithNamedMembersGiveTheSamePoints) {
+  const fs::path in = copyOfSample();
+  vantorel_test::writeFile((in / "camera_to_arm_base.yaml").string(), R"(header:
+  stamp:
+    sec: 1700000000
+    nanosec: 5
+  frame_id: arm_base
+child_frame_id: camera_optical_frame
+transform:
+  translation:
+    x: 0.3
+    y: 0.0
+    z: 1.2
+  rotation:
+    x: 0.7071067811865476
+    y: -0.7071067811865475
+    z: 0.0
+    w: 0.0
+---
+)");
+  vantorel_test::writeFile((in / "arm_base_to_map.json").string(),
+                           R"({"translation": {"x": 1.0, "y": 0.5, "z": 0.0},
+                               "rotation": {"x": 0, "y": 0, "z": 0.7071067811865475,
+                                            "w": 0.7071067811865476}})");
+  FrameOptions options = sampleOptions();
+  const FrameResult reference = sampleResult(options);
+  options.camera_to_arm_base_path = (in / "camera_to_arm_base.yaml").string();
+  options.arm_base_to_map_path = (in / "arm_base_to_map.json").string();
+  expectSamePoints(sampleResult(options), reference, 0.0F);
+
+  vantorel_test::writeFile(
+      (in / "mixed.json").string(),
+      R"({"translation": {"x": 0, "y": 0, "z": 0}, "rotation": [1, 0, 0, 0]})");
+  expectCleanFailure("--arm-base-to-map " + (in / "mixed.json").string(),
+                     "mixed.json: \"rotation\"");
+  vantorel_test::writeFile((in / "short.yaml").string(),
+                           "translation: {x: 0, y: 0, z: 0}\nrotation: {x: 0, y: 0, z: 0}\n");
+  expectCleanFailure("--camera-to-arm-base " + (in / "short.yaml").string(),
+                     "short.yaml: member \"rotation.w\" is missing");
+}

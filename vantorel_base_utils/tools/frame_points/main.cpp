@@ -46,8 +46,10 @@ inputs (default: the sample frame):
                              TIFF
   --camera FILE              camera calibration YAML, or the CameraInfo message as
                              `ros2 topic echo --once` (or ROS 1 `rostopic echo`) prints it
-  --camera-to-arm-base FILE  transform JSON {"translation": [x,y,z], "rotation": [w,x,y,z]}
-  --arm-base-to-map FILE     transform JSON
+  --camera-to-arm-base FILE  transform: JSON {"translation": [x,y,z], "rotation": [w,x,y,z]}
+                             (w first), or a Transform or TransformStamped as
+                             `ros2 topic echo --once` prints it (rotation {x, y, z, w})
+  --arm-base-to-map FILE     transform, in either form
   --sequence DIR             every frame folder of DIR (each laid out as for --sample-dir),
                              in name order, each written into <output>/<folder name>/
   --jobs N                   frames at a time with --sequence (default: one per core)
