@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # The main job: installs dependencies, builds the tools and runs vantorel_frame_points on the
-# bundled sample frame (or on the inputs given as options; see --help).
+# bundled sample frame (or on the inputs given as options; see --help). It builds everything
+# `cmake --install` copies (the library, its interface libraries and both tools), so that
+# installing from the same tree afterwards works.
 #
 # Each step prints one line; the output of the package manager, CMake and the compiler goes to
 # a log under the build folder, and its end is shown when a step fails. On a terminal the
@@ -31,9 +33,9 @@ show_build_progress() {
     [[ "$line" =~ ^\[\ *([0-9]+)%\] ]] || continue
     percent="${BASH_REMATCH[1]}"
     if [ -t 2 ]; then
-      printf '\rbuilding vantorel_frame_points: %3d%%' "$percent" >&2
+      printf '\rbuilding the library and tools: %3d%%' "$percent" >&2
     elif [ $((percent / 10)) -gt $((last / 10)) ]; then
-      say "building vantorel_frame_points: $percent%"
+      say "building the library and tools: $percent%"
     fi
     last=$percent
   done
@@ -45,10 +47,14 @@ say "checking packages (installing what is missing; this can take minutes on a f
 say "configuring in $dir"
 cmake -S "$package" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >>"$log" 2>&1 || fail "configuring"
 set +o pipefail
-cmake --build "$dir" --target vantorel_frame_points --parallel "$(nproc)" 2>&1 |
+# vantorel_base_utils is the interface generation's target, which builds every interface
+# library the install lists.
+cmake --build "$dir" --target vantorel_frame_points vantorel_set_cover vantorel_base_utils \
+  --parallel "$(nproc)" 2>&1 |
   show_build_progress
 status=${PIPESTATUS[0]}
 set -o pipefail
 [ "$status" -eq 0 ] || fail "building"
+say "built $dir/tools/vantorel_frame_points and vantorel_set_cover"
 say "running vantorel_frame_points"
 exec "$dir/tools/vantorel_frame_points" --output "${VANTOREL_OUTPUT_DIR:-$root/out/sample_frame}" "$@"
