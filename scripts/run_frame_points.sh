@@ -47,10 +47,7 @@ say "checking packages (installing what is missing; this can take minutes on a f
 say "configuring in $dir"
 cmake -S "$package" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >>"$log" 2>&1 || fail "configuring"
 set +o pipefail
-# vantorel_base_utils is the interface generation's target, which builds every interface
-# library the install lists.
-cmake --build "$dir" --target vantorel_frame_points vantorel_set_cover vantorel_base_utils \
-  --parallel "$(nproc)" 2>&1 |
+cmake --build "$dir" --target vantorel_install_set --parallel "$(nproc)" 2>&1 |
   show_build_progress
 status=${PIPESTATUS[0]}
 set -o pipefail
