@@ -49,10 +49,10 @@ Eigen::Quaterniond signAlignedMean(const std::deque<TransformSample>& samples,
 
 class StabilityWindow {
  public:
-  // A still run of several minutes at a high sample rate would otherwise grow without bound;
-  // past this many samples the oldest are forgotten but the run's start is kept, so a long
-  // run still counts in full while its spreads are measured over the newest samples.
-  static constexpr std::size_t kDefaultMaxSamples = 4096;
+  // A request asking for a long still run would otherwise grow its window without bound; past
+  // this many samples (64 KiB; 34 s at 30 Hz) the oldest are forgotten but the run's start is
+  // kept, so a long run still counts in full while its spreads are measured over the newest.
+  static constexpr std::size_t kDefaultMaxSamples = 1024;
 
   enum class AddResult {
     kAdded,      // a newer sample, counted

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "vantorel_base_utils_nodes/stable_transform_server.hpp"
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -86,6 +87,10 @@ Lookup lookUpLatest(const tf2_ros::Buffer& buffer, const std::string& target,
     lookup.error = e.what();
   } catch (const std::exception& e) {
     lookup.error = e.what();
+  }
+  // tf2 ends some of its messages with a space; they are quoted inside ours.
+  while (!lookup.error.empty() && std::isspace(static_cast<unsigned char>(lookup.error.back()))) {
+    lookup.error.pop_back();
   }
   return lookup;
 }

@@ -42,6 +42,20 @@ class ChildProcess {
   // Whether the child is still running (false once it has ended, or if it never started).
   bool running() { return pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == 0; }
 
+  // The child's exit status once it ends by itself within `limit`, or -1 (and it is stopped).
+  int wait(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (running()) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        stop();
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  }
+
   // SIGINT, as a user's Ctrl-C, then SIGKILL if it has not ended within `grace`.
   void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(3000)) {
     if (!running()) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The server as a component: loaded into rclcpp_components' component_container, in a process
-// of its own, through the container's load_node service, as a launch file would load it.
+// of its own, through the container's load_node service, as a launch file would load it; by
+// the package's load_component program, and asked by its get_stable_transform program.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,7 +14,6 @@
 #include <composition_interfaces/srv/load_node.hpp>
 #include <geometry_msgs/msg/transform_stamped.hpp>
 #include <rclcpp/rclcpp.hpp>
-#include <vantorel_base_utils/srv/get_stable_transform.hpp>
 
 #include "child_process.hpp"
 
@@ -21,7 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using composition_interfaces::srv::LoadNode;
-using vantorel_base_utils::srv::GetStableTransform;
 
 class StableTransformComponentTest : public ::testing::Test {
  protected:
@@ -73,19 +72,14 @@ TEST_F(StableTransformComponentTest, LoadsIntoTheContainerAndServesInItsNamespac
   tf2_ros::StaticTransformBroadcaster broadcaster(node_);
   broadcaster.sendTransform(mount);
 
-  const auto loaded = load("/arm", rclcpp::Parameter("sample_rate_hz", 50));
-  ASSERT_TRUE(loaded->success) << loaded->error_message;
-  EXPECT_EQ(loaded->full_node_name, "/arm/stable_transform_server");
-
-  auto client = node_->create_client<GetStableTransform>("/arm/get_stable_transform");
-  ASSERT_TRUE(client->wait_for_service(10s));
-  GetStableTransform::Request request;
-  request.target_frame = "base_link";
-  request.source_frame = "camera_link";
-  request.timeout.sec = 5;
-  const auto answer = call<GetStableTransform>(client, request);
-  EXPECT_TRUE(answer->success) << answer->status.message;
-  EXPECT_EQ(answer->status.transform.transform.translation.z, 0.25);
+  vantorel_test::ChildProcess loader({LOAD_COMPONENT, "vantorel_base_utils_nodes",
+                                      "vantorel_base_utils_nodes::StableTransformServer",
+                                      "--namespace", "/arm", "-p", "sample_rate_hz:=50"});
+  ASSERT_EQ(loader.wait(20s), 0) << "load_component failed";
+  // Exits 0 only for a STABLE answer.
+  vantorel_test::ChildProcess asker({GET_STABLE_TRANSFORM, "base_link", "camera_link", "--timeout",
+                                     "5", "--service", "/arm/get_stable_transform"});
+  EXPECT_EQ(asker.wait(20s), 0) << "get_stable_transform got no stable answer";
 }
 
 TEST_F(StableTransformComponentTest, AContainerRefusesTheComponentWithABadParameterAndGoesOn) {
