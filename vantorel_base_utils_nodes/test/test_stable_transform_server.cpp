@@ -247,6 +247,8 @@ TEST_F(StableTransformServerTest, EndsInNoTransformOrTimeoutWhenNothingSettles) 
 }
 
 TEST_F(StableTransformServerTest, AStaticTransformIsStableAtOnce) {
+  // No duration asked for: the server's default_min_stable_duration (1 s) is reported.
+  EXPECT_EQ(secondsOf(call(request(tf_motion::kStatic, 5.0)).status.stable_duration), 1.0);
   const Response answer = call(request(tf_motion::kStatic, 5.0, 3.0));
   const StableTransformStatus& status = answer.status;
   ASSERT_TRUE(answer.success) << status.message;
