@@ -6,13 +6,15 @@
 // Exits 0 when the answer is STABLE, 1 when it is not, 2 when no answer came.
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <rclcpp/rclcpp.hpp>
 #include <vantorel_base_utils/srv/get_stable_transform.hpp>
+
+#include "service_call.hpp"
 
 namespace {
 
@@ -41,7 +43,8 @@ int usage() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args = rclcpp::init_and_remove_ros_arguments(argc, argv);
-  if (args.size() < 3) {
+  const auto options = vantorel_tools::optionPairs(args, 3);
+  if (!options) {
     return usage();
   }
   auto request = std::make_shared<GetStableTransform::Request>();
@@ -49,52 +52,43 @@ int main(int argc, char** argv) {
   request->source_frame = args[2];
   request->timeout = duration(5.0);
   std::string service = "get_stable_transform";
-  for (std::size_t i = 3; i + 1 < args.size(); i += 2) {
-    const std::string& name = args[i];
-    const double value = std::atof(args[i + 1].c_str());
-    if (name == "--timeout") {
-      request->timeout = duration(value);
+  for (const auto& [name, text] : *options) {
+    const std::optional<double> value = vantorel_tools::number(text);
+    if (name == "--service") {
+      service = text;
+    } else if (!value || *value < 0.0) {
+      return usage();
+    } else if (name == "--timeout") {
+      request->timeout = duration(*value);
     } else if (name == "--min-stable") {
-      request->min_stable_duration = duration(value);
+      request->min_stable_duration = duration(*value);
     } else if (name == "--translation") {
-      request->max_translation_spread = value;
+      request->max_translation_spread = *value;
     } else if (name == "--rotation") {
-      request->max_rotation_spread = value;
-    } else if (name == "--service") {
-      service = args[i + 1];
+      request->max_rotation_spread = *value;
     } else {
       return usage();
     }
   }
-  auto node = std::make_shared<rclcpp::Node>("get_stable_transform");
-  auto client = node->create_client<GetStableTransform>(service);
+  const auto answer = vantorel_tools::callOnce<GetStableTransform>(
+      "get_stable_transform", service, request, std::chrono::seconds(request->timeout.sec + 10));
   int status = 2;
-  if (!client->wait_for_service(std::chrono::seconds(10))) {
-    std::fprintf(stderr, "no service %s\n", client->get_service_name());
-  } else {
-    auto future = client->async_send_request(request);
-    const auto wait = std::chrono::seconds(request->timeout.sec + 10);
-    if (rclcpp::spin_until_future_complete(node, future, wait) ==
-        rclcpp::FutureReturnCode::SUCCESS) {
-      const auto answer = future.get();
-      const auto& s = answer->status;
-      const auto& t = s.transform.transform.translation;
-      const auto& q = s.transform.transform.rotation;
-      std::printf("%s: %s\n", statusName(s.status), s.message.c_str());
-      std::printf(
-          "%s -> %s: translation [%.6f, %.6f, %.6f] rotation [x %.6f, y %.6f, z %.6f, "
-          "w %.6f] stamp %d.%09u\n",
-          s.source_frame.c_str(), s.target_frame.c_str(), t.x, t.y, t.z, q.x, q.y, q.z, q.w,
-          s.transform.header.stamp.sec, s.transform.header.stamp.nanosec);
-      std::printf(
-          "samples %u, translation spread %.6f m, rotation spread %.6f rad, stable for "
-          "%d.%09u s\n",
-          s.sample_count, s.translation_spread, s.rotation_spread, s.stable_duration.sec,
-          s.stable_duration.nanosec);
-      status = answer->success ? 0 : 1;
-    } else {
-      std::fprintf(stderr, "no answer from %s\n", client->get_service_name());
-    }
+  if (answer) {
+    const auto& s = answer->status;
+    const auto& t = s.transform.transform.translation;
+    const auto& q = s.transform.transform.rotation;
+    std::printf("%s: %s\n", statusName(s.status), s.message.c_str());
+    std::printf(
+        "%s -> %s: translation [%.6f, %.6f, %.6f] rotation [x %.6f, y %.6f, z %.6f, "
+        "w %.6f] stamp %d.%09u\n",
+        s.source_frame.c_str(), s.target_frame.c_str(), t.x, t.y, t.z, q.x, q.y, q.z, q.w,
+        s.transform.header.stamp.sec, s.transform.header.stamp.nanosec);
+    std::printf(
+        "samples %u, translation spread %.6f m, rotation spread %.6f rad, stable for "
+        "%d.%09u s\n",
+        s.sample_count, s.translation_spread, s.rotation_spread, s.stable_duration.sec,
+        s.stable_duration.nanosec);
+    status = answer->success ? 0 : 1;
   }
   rclcpp::shutdown();
   return status;

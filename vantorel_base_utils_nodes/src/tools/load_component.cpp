@@ -15,6 +15,8 @@
 #include <composition_interfaces/srv/load_node.hpp>
 #include <rclcpp/rclcpp.hpp>
 
+#include "service_call.hpp"
+
 namespace {
 
 using composition_interfaces::srv::LoadNode;
@@ -47,16 +49,15 @@ int usage() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args = rclcpp::init_and_remove_ros_arguments(argc, argv);
-  if (args.size() < 3) {
+  const auto options = vantorel_tools::optionPairs(args, 3);
+  if (!options) {
     return usage();
   }
   auto request = std::make_shared<LoadNode::Request>();
   request->package_name = args[1];
   request->plugin_name = args[2];
   std::string container = "/ComponentManager";
-  for (std::size_t i = 3; i + 1 < args.size(); i += 2) {
-    const std::string& option = args[i];
-    const std::string& value = args[i + 1];
+  for (const auto& [option, value] : *options) {
     const std::size_t split = value.find(":=");
     if (option == "--container") {
       container = value;
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
       request->node_name = value;
     } else if (option == "--namespace") {
       request->node_namespace = value;
-    } else if (option == "-p" && split != std::string::npos) {
+    } else if (option == "-p" && split != std::string::npos && split > 0) {
       request->parameters.push_back(
           rclcpp::Parameter(value.substr(0, split), parameterValue(value.substr(split + 2)))
               .to_parameter_msg());
@@ -72,29 +73,18 @@ int main(int argc, char** argv) {
       return usage();
     }
   }
-  auto node = std::make_shared<rclcpp::Node>("load_component");
-  auto client = node->create_client<LoadNode>(container + "/_container/load_node");
-  int status = 2;
-  if (!client->wait_for_service(std::chrono::seconds(10))) {
-    std::fprintf(stderr, "no container at %s\n", client->get_service_name());
+  const auto answer = vantorel_tools::callOnce<LoadNode>(
+      "load_component", container + "/_container/load_node", request, std::chrono::seconds(30));
+  if (!answer) {
+    rclcpp::shutdown();
+    return 2;
+  }
+  if (answer->success) {
+    std::printf("loaded %s as %s (id %llu)\n", request->plugin_name.c_str(),
+                answer->full_node_name.c_str(), static_cast<unsigned long long>(answer->unique_id));
   } else {
-    auto future = client->async_send_request(request);
-    if (rclcpp::spin_until_future_complete(node, future, std::chrono::seconds(30)) ==
-        rclcpp::FutureReturnCode::SUCCESS) {
-      const auto answer = future.get();
-      if (answer->success) {
-        std::printf("loaded %s as %s (id %llu)\n", request->plugin_name.c_str(),
-                    answer->full_node_name.c_str(),
-                    static_cast<unsigned long long>(answer->unique_id));
-        status = 0;
-      } else {
-        std::fprintf(stderr, "refused: %s\n", answer->error_message.c_str());
-        status = 1;
-      }
-    } else {
-      std::fprintf(stderr, "no answer from %s\n", client->get_service_name());
-    }
+    std::fprintf(stderr, "refused: %s\n", answer->error_message.c_str());
   }
   rclcpp::shutdown();
-  return status;
+  return answer->success ? 0 : 1;
 }
