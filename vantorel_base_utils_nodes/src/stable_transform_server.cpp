@@ -306,8 +306,10 @@ void StableTransformServer::onRequest(const std::shared_ptr<rmw_request_id_t>& h
       sample_timer_->reset();
     }
   } catch (const std::exception& e) {
-    // Nothing here should throw; if something does, the request is lost, not the node.
-    RCLCPP_ERROR(get_logger(), "dropped a request: %s", e.what());
+    // Nothing here should throw (short of memory running out); if something does, the client
+    // still hears why, and the node goes on.
+    RCLCPP_ERROR(get_logger(), "failed to serve a request: %s", e.what());
+    respond(*header, noTransformAnswer(*request, std::string("server error: ") + e.what()));
   }
 }
 
@@ -352,8 +354,8 @@ void StableTransformServer::answerAllPending(const char* reason) {
   }
 }
 
-// Callers hold mutex_. A client that went away, or a context already shut down, makes the
-// middleware refuse the answer: that costs the server nothing but a debug line.
+// A client that went away, or a context already shut down, makes the middleware refuse the
+// answer: that costs the server nothing but a debug line. Never throws.
 void StableTransformServer::respond(rmw_request_id_t header,
                                     GetStableTransform::Response response) {
   try {
