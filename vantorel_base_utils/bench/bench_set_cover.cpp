@@ -233,7 +233,7 @@ double lpBound(const Instance& instance) {
       col_rows.push_back(rows);
     }
   }
-  vantorel_base_utils::SetCoverOptions no_search;
+  detail::IlpLimits no_search;
   no_search.node_limit = 1;
   return detail::solveILPWithin(static_cast<int>(col_rows.size()),
                                 static_cast<int>(universe.size()), col_rows, no_search)
@@ -266,11 +266,9 @@ void exactRow(const ExactCase& c, double limit) {
   options.time_limit_seconds = limit;
   detail::SearchLimits limits;
   limits.seek_incumbent = true;
-  limits.has_deadline = true;
   detail::SearchReport report;
   vantorel_base_utils::SetCoverResult search;
-  limits.deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(static_cast<long long>(limit * 1000));
+  limits.deadline = detail::Deadline::after(limit);
   search.ids = detail::solveByPropagateReported(instance, limits, report);
   search.proven_minimal = report.finished;
   search.lower_bound = report.finished ? static_cast<int>(search.ids.size()) : report.lower_bound;
@@ -285,9 +283,13 @@ void exactRow(const ExactCase& c, double limit) {
   if (search.proven_minimal && glpk.proven_minimal && search.ids.size() != glpk.ids.size()) {
     problem = "cover sizes differ from GLPK's";
   }
+  const std::size_t greedy_size = Solver::solveByGreedy(instance, false).size();
   for (const vantorel_base_utils::SetCoverResult* r : {&std::as_const(search), &glpk}) {
     if (!r->ids.empty() && !set_cover_oracle::isSortedCover(instance, r->ids)) {
       problem = "not a cover";
+    }
+    if (r->ids.size() > greedy_size) {
+      problem = "a cover larger than greedy's";
     }
   }
   // Interleaved rounds of the plain calls of the methods that finished: at least three,

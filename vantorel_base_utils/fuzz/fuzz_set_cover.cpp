@@ -4,8 +4,9 @@
 // (at most 12 candidates over 16 elements) for an exhaustive search to give the true
 // minimum: every result must cover the universe, the exact methods must reach that minimum,
 // and greedy may not depend on the element type. The exact methods with a fuzzed node
-// limit must return a cover no smaller than their bound, with the bound at most the
-// minimum, and reach the minimum when they claim a proof.
+// limit must return a cover no smaller than their bound and no larger than greedy's, with
+// the bound at most the minimum, reach the minimum when they claim a proof, and say exactly
+// when their cover is greedy's.
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
@@ -94,11 +95,14 @@ struct Results {
   std::vector<int> nearby;
 };
 
-void checkLimited(const Masks& masks, const vbu::SetCoverResult& result, int minimum) {
+void checkLimited(const Masks& masks, const vbu::SetCoverResult& result, int minimum,
+                  const std::vector<int>& greedy) {
   checkCover(masks, result.ids);
   const auto size = static_cast<int>(result.ids.size());
   VANTOREL_FUZZ_CHECK(result.lower_bound <= minimum && minimum <= size);
   VANTOREL_FUZZ_CHECK(!result.proven_minimal || size == minimum);
+  VANTOREL_FUZZ_CHECK(result.ids.size() <= greedy.size());
+  VANTOREL_FUZZ_CHECK(result.greedy_cover == (!greedy.empty() && result.ids == greedy));
 }
 
 template <typename T>
@@ -117,11 +121,8 @@ Results checkMethods(const Masks& masks, const std::map<int, std::set<T>>& candi
   VANTOREL_FUZZ_CHECK(static_cast<int>(ilp.size()) == minimum);
   vbu::SetCoverOptions limits;
   limits.node_limit = node_limit;
-  checkLimited(masks, Solver::solveByPropagate(candidates, limits), minimum);
-  const vbu::SetCoverResult limited_ilp = Solver::solveByILP(candidates, limits);
-  if (!limited_ilp.ids.empty() || minimum == 0) {  // GLPK may stop before any cover
-    checkLimited(masks, limited_ilp, minimum);
-  }
+  checkLimited(masks, Solver::solveByPropagate(candidates, limits), minimum, results.greedy);
+  checkLimited(masks, Solver::solveByILP(candidates, limits), minimum, results.greedy);
   const auto chosen = static_cast<vbu::SolveMethod>(method);
   const std::vector<int>& expected = chosen == vbu::SolveMethod::ILP         ? ilp
                                      : chosen == vbu::SolveMethod::Propagate ? propagate

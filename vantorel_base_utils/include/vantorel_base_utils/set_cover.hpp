@@ -9,7 +9,8 @@
 //
 // The exact methods are exponential in the worst case. Their plain calls run to the end;
 // the overloads taking SetCoverOptions stop at a time or node limit and report the best
-// cover found so far with a lower bound.
+// cover found so far with a lower bound. They start from the greedy cover, so a stopped one
+// never returns a larger cover than greedy's, and they say when they return greedy's.
 #ifndef VANTOREL_BASE_UTILS__SET_COVER_HPP_
 #define VANTOREL_BASE_UTILS__SET_COVER_HPP_
 
@@ -28,16 +29,25 @@ enum class SolveMethod : int { Greedy = 0, ILP = 1, Propagate = 2 };
 
 // Limits of an exact method; zero means no limit.
 struct SetCoverOptions {
-  double time_limit_seconds = 0.0;  // wall time from the call
-  long long node_limit = 0;         // branch-and-bound nodes
+  // Wall time from the call, the whole call included (numbering the instance, the greedy
+  // start, the search's or GLPK's set-up); kept within 10% + 0.1 s on instances of any size.
+  double time_limit_seconds = 0.0;
+  long long node_limit = 0;  // branch-and-bound nodes
 };
 
 // What an exact method with limits found.
 struct SetCoverResult {
-  std::vector<int> ids;         // the smallest cover found, ascending; empty only if none was found
+  // The smallest cover found, ascending; never larger than the greedy cover. Empty only for
+  // an instance without elements, or when the time limit passed before the greedy cover was
+  // complete.
+  std::vector<int> ids;
   int lower_bound = 0;          // no cover has fewer candidates
   bool proven_minimal = false;  // no cover has fewer candidates than ids
   long long nodes = 0;          // branch-and-bound nodes searched
+  bool limit_reached = false;   // a time or node limit stopped the method before it finished
+  // ids are not empty and are solveByGreedy(candidates, false): the exact method found no
+  // smaller cover (or proved that none exists) before it finished or was stopped.
+  bool greedy_cover = false;
 };
 
 template <typename T>
@@ -91,16 +101,19 @@ class SetCoverSolver {
   VANTOREL_BASE_UTILS_PUBLIC static std::vector<int> solveByPropagate(const Candidates& candidates);
   // The same search within the limits of `options`. When it finishes, ids are those of the
   // call above and proven_minimal is true; when a limit stops it, ids are the smallest cover
-  // found (the greedy cover at worst), which may still be proven minimal by the bound.
+  // found (the greedy cover at worst, none if the time limit passed before the greedy cover
+  // was complete), which may still be proven minimal by the bound.
   VANTOREL_BASE_UTILS_PUBLIC static SetCoverResult solveByPropagate(const Candidates& candidates,
                                                                     const SetCoverOptions& options);
 
   // A cover with the fewest candidates from a 0/1 program solved by GLPK (see solveILP).
   // Empty when GLPK fails.
   VANTOREL_BASE_UTILS_PUBLIC static std::vector<int> solveByILP(const Candidates& candidates);
-  // The same program with GLPK's own time limit, and a node limit; the lower bound comes
-  // from GLPK's search tree. ids are empty when GLPK found no cover in time or failed (a
-  // failure, not a limit, writes the line of solveILP).
+  // The same program within the limits of `options`, with the greedy cover offered to GLPK
+  // as its first incumbent; the lower bound comes from the LP relaxation and GLPK's search
+  // tree. ids are GLPK's best cover, or the greedy cover when GLPK found none or a larger
+  // one by the limit or failed (a failure, not a limit, writes the line of solveILP); none if
+  // the time limit passed before the greedy cover was complete.
   VANTOREL_BASE_UTILS_PUBLIC static SetCoverResult solveByILP(const Candidates& candidates,
                                                               const SetCoverOptions& options);
 

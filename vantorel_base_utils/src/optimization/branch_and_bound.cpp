@@ -41,7 +41,10 @@
 //
 // Limits. A time or node limit ends the search at the next node (or within 64 swaps of the
 // local search); the lower bound then reported is the smallest bound among the subtrees left
-// unexplored, or the best cover's size if that is smaller.
+// unexplored, or the best cover's size if that is smaller. Within a node the subgradient
+// steps and the cover heuristic stop at the deadline too, so that a node of an instance with
+// millions of entries overruns it by a few passes over them at most; the set-up of the search
+// (its lists and the dominated elements and candidates) throws DeadlinePassed instead.
 #include "optimization/branch_and_bound.hpp"
 
 #include <algorithm>
@@ -82,10 +85,11 @@ int roundUp(double bound) {
 }
 
 template <typename PropCtx>
-Incidence candidateLists(const PropCtx& ctx) {
+Incidence candidateLists(const PropCtx& ctx, const Deadline& deadline) {
   Incidence lists;
   lists.begin.push_back(0);
   for (const auto& cand : ctx.cands) {
+    deadline.check(cand.elems.size() + 1);
     lists.items.insert(lists.items.end(), cand.elems.begin(), cand.elems.end());
     lists.begin.push_back(lists.items.size());
   }
@@ -96,7 +100,7 @@ Incidence candidateLists(const PropCtx& ctx) {
 // uncovered count matches the flags, every selected candidate's elements are covered, and
 // every element's list names every candidate that lists the element.
 template <typename PropCtx>
-bool listsAgree(const PropCtx& ctx, const Incidence& cand_elems) {
+bool listsAgree(const PropCtx& ctx, const Incidence& cand_elems, const Deadline& deadline) {
   const auto num_elems = static_cast<int>(ctx.elems.size());
   if (std::any_of(cand_elems.items.begin(), cand_elems.items.end(),
                   [num_elems](int e) { return e < 0 || e >= num_elems; })) {
@@ -108,14 +112,16 @@ bool listsAgree(const PropCtx& ctx, const Incidence& cand_elems) {
     return false;
   }
   for (const auto& cand : ctx.cands) {
+    deadline.check(cand.elems.size() + 1);
     for (const int e : cand.elems) {
       if (cand.selected && !ctx.elems[at(e)].covered) {
         return false;
       }
     }
   }
-  const Incidence listers = transpose(cand_elems.begin, cand_elems.items, num_elems);
+  const Incidence listers = transpose(cand_elems.begin, cand_elems.items, num_elems, deadline);
   for (std::size_t e = 0; e < ctx.elems.size(); ++e) {
+    deadline.check(ctx.elems[e].cands.size() + 1);
     std::vector<int> named = ctx.elems[e].cands;
     std::sort(named.begin(), named.end());
     const auto first = listers.items.begin() + static_cast<std::ptrdiff_t>(listers.begin[e]);
@@ -136,14 +142,14 @@ class BranchAndBound {
   BranchAndBound(PropCtx& ctx, const SearchLimits& limits)
       : ctx_(ctx),
         limits_(limits),
-        cand_elems_(candidateLists(ctx)),
-        trusted_(listsAgree(ctx, cand_elems_)),
+        cand_elems_(candidateLists(ctx, limits.deadline)),
+        trusted_(listsAgree(ctx, cand_elems_, limits.deadline)),
         next_refinement_(std::max(1LL, limits.refine_after_nodes)) {
     if (!trusted_) {
       return;
     }
-    elem_cands_ =
-        transpose(cand_elems_.begin, cand_elems_.items, static_cast<int>(ctx_.elems.size()));
+    elem_cands_ = transpose(cand_elems_.begin, cand_elems_.items,
+                            static_cast<int>(ctx_.elems.size()), limits.deadline);
     open_.resize(ctx_.elems.size());
     for (std::size_t e = 0; e < ctx_.elems.size(); ++e) {
       open_[e] = ctx_.elems[e].covered ? 0 : 1;
@@ -153,7 +159,7 @@ class BranchAndBound {
     for (std::size_t c = 0; c < ctx_.cands.size(); ++c) {
       usable_[c] = ctx_.cands[c].selected ? 0 : 1;
     }
-    bound_ = std::make_unique<LagrangianBound>(cand_elems_, elem_cands_);
+    bound_ = std::make_unique<LagrangianBound>(cand_elems_, elem_cands_, limits.deadline);
   }
 
   SearchReport run(int& best_size, std::vector<int>& best_sol) {
@@ -195,7 +201,7 @@ class BranchAndBound {
     if (limits_.max_nodes > 0 && report_.nodes > limits_.max_nodes) {
       return true;
     }
-    return limits_.has_deadline && std::chrono::steady_clock::now() >= limits_.deadline;
+    return limits_.deadline.passed();
   }
 
   // Searches the node below the current state. Returns INT_MAX when its subtree was finished,
@@ -317,7 +323,7 @@ class BranchAndBound {
     }
     const int target = cutoff() - ctx_.num_selected;
     const BoundEffort effort = depth == 0 ? rootEffort(cand_elems_.items.size()) : kNodeEffort;
-    if (!bound_->evaluate(open_, usable_, target, effort, frame.multipliers)) {
+    if (!bound_->evaluate(open_, usable_, target, effort, limits_.deadline, frame.multipliers)) {
       return INT_MAX;
     }
     const double base = ctx_.num_selected + bound_->forced() + bound_->value();
@@ -329,7 +335,7 @@ class BranchAndBound {
     if (node_bound >= cutoff()) {
       return INT_MAX;
     }
-    if (depth == 0 && limits_.seek_incumbent) {
+    if (depth == 0 && limits_.seek_incumbent && !limits_.deadline.passed()) {
       seekIncumbent();
     }
     const int branch_elem = firstUncovered();
@@ -427,8 +433,8 @@ class BranchAndBound {
       root_unselected_[c] = ctx_.cands[c].selected ? 0 : 1;
       reduced[c] = bound_->reducedCost(static_cast<int>(c));
     }
-    std::vector<int> cover =
-        lagrangianCover(cand_elems_, elem_cands_, open_, root_unselected_, reduced);
+    std::vector<int> cover = lagrangianCover(cand_elems_, elem_cands_, open_, root_unselected_,
+                                             reduced, limits_.deadline);
     if (!cover.empty() || ctx_.num_uncovered == 0) {
       offerCover(cover);
     }
@@ -455,7 +461,7 @@ class BranchAndBound {
     }
     const std::vector<int> improved =
         improveCover(cand_elems_, elem_cands_, root_open_, root_unselected_, start, steps,
-                     ++refinements_, limits_.has_deadline ? &limits_.deadline : nullptr);
+                     ++refinements_, limits_.deadline);
     if (!improved.empty()) {
       offerCover(improved);
     }

@@ -3,15 +3,15 @@
 #ifndef OPTIMIZATION__BRANCH_AND_BOUND_HPP_
 #define OPTIMIZATION__BRANCH_AND_BOUND_HPP_
 
-#include <chrono>
 #include <vector>
+
+#include "optimization/deadline.hpp"
 
 namespace vantorel_base_utils {
 namespace detail {
 
 struct SearchLimits {
-  bool has_deadline = false;
-  std::chrono::steady_clock::time_point deadline;
+  Deadline deadline;
   long long max_nodes = 0;  // 0: no limit
   // Look for covers smaller than the incumbent by heuristics: from the first node's
   // multipliers, and by local search once `refine_after_nodes` nodes have been searched
@@ -36,7 +36,9 @@ struct SearchReport {
 // Searches below the current state of `ctx` (a SetCoverSolver<T>::PropCtx) for a cover with
 // fewer than `best_size` candidates, improving `best_size` and `best_sol` in place, and
 // leaves `ctx` as it found it. Provided for the solvers of int, std::string and unsigned
-// long elements.
+// long elements. Throws DeadlinePassed when the deadline passes while the search is being set
+// up (best_size and best_sol unchanged); once searching, it stops as a limit says and
+// reports it.
 template <typename Solver>
 SearchReport branchAndBound(typename Solver::PropCtx& ctx, int& best_size,
                             std::vector<int>& best_sol, const SearchLimits& limits);

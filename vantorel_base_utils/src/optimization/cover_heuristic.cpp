@@ -65,10 +65,13 @@ class CoverCount {
 
 std::vector<int> lagrangianCover(const Incidence& cand_elems, const Incidence& elem_cands,
                                  const std::vector<char>& open, const std::vector<char>& usable,
-                                 const std::vector<double>& reduced) {
+                                 const std::vector<double>& reduced, const Deadline& deadline) {
   CoverCount count(cand_elems, open);
   std::vector<int> chosen;
   for (std::size_t c = 0; c < usable.size(); ++c) {
+    if (deadline.passedAfter(cand_elems.begin[c + 1] - cand_elems.begin[c] + 1)) {
+      return {};
+    }
     if (usable[c] != 0 && reduced[c] < 0.0 && count.newlyCovered(static_cast<int>(c)) > 0) {
       chosen.push_back(static_cast<int>(c));
       count.add(static_cast<int>(c), 1);
@@ -84,6 +87,9 @@ std::vector<int> lagrangianCover(const Incidence& cand_elems, const Incidence& e
       const int c = elem_cands.items[k];
       if (usable[at(c)] == 0) {
         continue;
+      }
+      if (deadline.passedAfter(cand_elems.begin[at(c) + 1] - cand_elems.begin[at(c)] + 1)) {
+        return {};
       }
       const int gain = count.newlyCovered(c);
       if (gain > best_gain ||
@@ -140,8 +146,11 @@ class WeightedSwapSearch {
   }
 
   std::vector<int> run(const std::vector<int>& start, long long steps, std::uint64_t seed,
-                       const std::chrono::steady_clock::time_point* deadline) {
+                       const Deadline& deadline) {
     for (const int c : start) {
+      if (deadline.passedAfter(cand_elems_.begin[at(c) + 1] - cand_elems_.begin[at(c)] + 1)) {
+        return {};
+      }
       add(c);
     }
     std::vector<int> best;  // the smallest cover met; empty while none was
@@ -155,7 +164,7 @@ class WeightedSwapSearch {
     }
     std::uint64_t random = seed * 0x9E3779B97F4A7C15ULL + 1;  // xorshift needs a non-zero state
     for (long long step = 0; step < steps; ++step) {
-      if (deadline != nullptr && step % 64 == 0 && std::chrono::steady_clock::now() >= *deadline) {
+      if (step % 64 == 0 && deadline.passed()) {
         break;
       }
       while (uncovered_.empty() && !members_.empty()) {
@@ -315,7 +324,7 @@ class WeightedSwapSearch {
 std::vector<int> improveCover(const Incidence& cand_elems, const Incidence& elem_cands,
                               const std::vector<char>& open, const std::vector<char>& usable,
                               const std::vector<int>& start, long long steps, unsigned seed,
-                              const std::chrono::steady_clock::time_point* deadline) {
+                              const Deadline& deadline) {
   return WeightedSwapSearch(cand_elems, elem_cands, open, usable).run(start, steps, seed, deadline);
 }
 

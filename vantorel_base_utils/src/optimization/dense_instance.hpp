@@ -10,6 +10,8 @@
 #include <set>
 #include <vector>
 
+#include "optimization/deadline.hpp"
+
 namespace vantorel_base_utils {
 namespace detail {
 
@@ -29,13 +31,15 @@ struct Incidence {
   std::vector<int> items;
 };
 
-// For every target index, the sources whose lists name it, ascending by source.
+// For every target index, the sources whose lists name it, ascending by source. Throws
+// DeadlinePassed when `deadline` passes first, as the functions below taking one do.
 Incidence transpose(const std::vector<std::size_t>& begin, const std::vector<int>& items,
-                    int num_targets);
+                    int num_targets, const Deadline& deadline = Deadline());
 
 // Provided for int, std::string and unsigned long elements.
 template <typename T>
-DenseInstance denseInstance(const std::map<int, std::set<T>>& candidates);
+DenseInstance denseInstance(const std::map<int, std::set<T>>& candidates,
+                            const Deadline& deadline = Deadline());
 
 }  // namespace detail
 }  // namespace vantorel_base_utils

@@ -31,11 +31,15 @@ int nearestWithGain(const MaxTree& gains, const std::vector<int>& ids, int last,
 
 // Greedy picks with every candidate's gain (its still uncovered elements) kept up to date
 // as elements become covered, instead of recounting all gains for every pick.
-std::vector<int> greedyCover(const DenseInstance& d, bool prefer_nearby) {
+std::vector<int> greedyCover(const DenseInstance& d, bool prefer_nearby, const Deadline& deadline,
+                             bool* complete) {
   if (d.num_elems == 0) {
+    if (complete != nullptr) {
+      *complete = true;
+    }
     return {};
   }
-  const Incidence covering = transpose(d.elem_begin, d.elems, d.num_elems);
+  const Incidence covering = transpose(d.elem_begin, d.elems, d.num_elems, deadline);
   std::vector<int> gain(d.ids.size());
   for (std::size_t c = 0; c < gain.size(); ++c) {
     gain[c] = static_cast<int>(d.elem_begin[c + 1] - d.elem_begin[c]);
@@ -64,12 +68,16 @@ std::vector<int> greedyCover(const DenseInstance& d, bool prefer_nearby) {
       }
       covered[e] = 1;
       --num_uncovered;
+      deadline.check(covering.begin[e + 1] - covering.begin[e] + 1);
       for (std::size_t j = covering.begin[e]; j < covering.begin[e + 1]; ++j) {
         gains.decrement(covering.items[j]);
       }
     }
     gains.update();
     last = best;
+  }
+  if (complete != nullptr) {
+    *complete = num_uncovered == 0;
   }
   std::sort(picked.begin(), picked.end());
   return picked;

@@ -22,7 +22,8 @@ std::size_t at(int index) {
 
 }  // namespace
 
-LagrangianBound::LagrangianBound(const Incidence& cand_elems, const Incidence& elem_cands)
+LagrangianBound::LagrangianBound(const Incidence& cand_elems, const Incidence& elem_cands,
+                                 const Deadline& deadline)
     : cand_elems_(cand_elems),
       elem_cands_(elem_cands),
       position_(elem_cands.begin.size() - 1, -1),
@@ -30,8 +31,8 @@ LagrangianBound::LagrangianBound(const Incidence& cand_elems, const Incidence& e
       covered_by_forced_(elem_cands.begin.size() - 1, 0),
       reduced_(cand_elems.begin.size() - 1, 0.0),
       in_relaxation_(cand_elems.begin.size() - 1, 0) {
-  findDominatedElements();
-  findDominatedCandidates();
+  findDominatedElements(deadline);
+  findDominatedCandidates(deadline);
 }
 
 namespace {
@@ -42,11 +43,13 @@ std::size_t listLength(const Incidence& lists, int x) {
 
 // For item x of `lists`, counts in `shared[y]` how many entries of x's list also list y in
 // `through` (the transpose of `lists`): the size of the overlap of x's and y's lists. The
-// ys met are appended to `touched`.
-void countOverlaps(const Incidence& lists, const Incidence& through, int x,
-                   std::vector<int>& shared, std::vector<int>& touched) {
+// ys met are appended to `touched`. Returns the number of entries visited.
+std::size_t countOverlaps(const Incidence& lists, const Incidence& through, int x,
+                          std::vector<int>& shared, std::vector<int>& touched) {
+  std::size_t visited = 0;
   for (std::size_t k = lists.begin[at(x)]; k < lists.begin[at(x) + 1]; ++k) {
     const int middle = lists.items[k];
+    visited += through.begin[at(middle) + 1] - through.begin[at(middle)] + 1;
     for (std::size_t j = through.begin[at(middle)]; j < through.begin[at(middle) + 1]; ++j) {
       const int y = through.items[j];
       if (shared[at(y)]++ == 0) {
@@ -54,6 +57,7 @@ void countOverlaps(const Incidence& lists, const Incidence& through, int x,
       }
     }
   }
+  return visited;
 }
 
 }  // namespace
@@ -61,13 +65,13 @@ void countOverlaps(const Incidence& lists, const Incidence& through, int x,
 // Element a dominates element b when a's candidates are a subset of b's: of two equal sets
 // the smaller index dominates, so no two elements dominate each other. Each element keeps
 // the dominator with the fewest candidates.
-void LagrangianBound::findDominatedElements() {
+void LagrangianBound::findDominatedElements(const Deadline& deadline) {
   const int num_elems = static_cast<int>(elem_cands_.begin.size()) - 1;
   element_dominator_.assign(at(num_elems), -1);
   std::vector<int> shared(at(num_elems), 0);
   std::vector<int> touched;
   for (int b = 0; b < num_elems; ++b) {
-    countOverlaps(elem_cands_, cand_elems_, b, shared, touched);
+    deadline.check(countOverlaps(elem_cands_, cand_elems_, b, shared, touched));
     const std::size_t degree_b = listLength(elem_cands_, b);
     std::size_t best_degree = degree_b + 1;
     for (const int a : touched) {
@@ -86,7 +90,7 @@ void LagrangianBound::findDominatedElements() {
 
 // Candidate c is dominated when another candidate's elements include all of c's; of two
 // equal sets the larger index is the dominated one.
-void LagrangianBound::findDominatedCandidates() {
+void LagrangianBound::findDominatedCandidates(const Deadline& deadline) {
   const int num_cands = static_cast<int>(cand_elems_.begin.size()) - 1;
   candidate_dominated_.assign(at(num_cands), 0);
   std::vector<int> shared(at(num_cands), 0);
@@ -97,7 +101,7 @@ void LagrangianBound::findDominatedCandidates() {
       candidate_dominated_[at(c)] = num_cands > 1 ? 1 : 0;
       continue;
     }
-    countOverlaps(cand_elems_, elem_cands_, c, shared, touched);
+    deadline.check(countOverlaps(cand_elems_, elem_cands_, c, shared, touched));
     for (const int d : touched) {
       const bool covers_all = static_cast<std::size_t>(shared[at(d)]) == size_c;
       if (d != c && covers_all && (listLength(cand_elems_, d) > size_c || d < c)) {
@@ -110,12 +114,13 @@ void LagrangianBound::findDominatedCandidates() {
 }
 
 bool LagrangianBound::evaluate(const std::vector<char>& open, const std::vector<char>& usable,
-                               int target, const BoundEffort& effort, std::vector<double>& u) {
+                               int target, const BoundEffort& effort, const Deadline& deadline,
+                               std::vector<double>& u) {
   best_value_ = 0.0;
   if (!buildRelaxation(open, usable)) {
     return false;
   }
-  subgradientAscent(target, effort, u);
+  subgradientAscent(target, effort, deadline, u);
   reducedCosts(u);
   return true;
 }
@@ -265,6 +270,7 @@ double LagrangianBound::lagrangianValue(const std::vector<double>& u) {
 // Projected subgradient ascent with Polyak steps towards the value that would cut the node.
 // Works on the multipliers by position and hands the best ones back by element.
 void LagrangianBound::subgradientAscent(int target, const BoundEffort& effort,
+                                        const Deadline& deadline,
                                         std::vector<double>& u_by_element) {
   const std::size_t size = elements_.size();
   if (size == 0) {
@@ -290,8 +296,9 @@ void LagrangianBound::subgradientAscent(int target, const BoundEffort& effort,
       step /= 2.0;
       stalled = 0;
     }
+    // Any multipliers give a valid bound, so the deadline may end the ascent at any step.
     if (best_value_ > goal - 1.0 + kRoundingMargin || iteration == effort.iterations ||
-        step < effort.min_step) {
+        step < effort.min_step || deadline.passedAfter(rows_.size() + size)) {
       break;
     }
     double norm = 0.0;

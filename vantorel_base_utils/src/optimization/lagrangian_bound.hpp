@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "optimization/deadline.hpp"
 #include "optimization/dense_instance.hpp"
 
 namespace vantorel_base_utils {
@@ -33,15 +34,18 @@ struct BoundEffort {
 class LagrangianBound {
  public:
   // `cand_elems` lists each candidate's elements, `elem_cands` each element's candidates
-  // (its transpose). Both must outlive the bound.
-  LagrangianBound(const Incidence& cand_elems, const Incidence& elem_cands);
+  // (its transpose). Both must outlive the bound. Throws DeadlinePassed when `deadline`
+  // passes while the dominated elements and candidates are being found.
+  LagrangianBound(const Incidence& cand_elems, const Incidence& elem_cands,
+                  const Deadline& deadline);
 
   // Evaluates the node given by `open` (per element) and `usable` (per candidate). `u` holds
   // the multipliers to start from and receives the best ones found. Stops early once
-  // forced() + ceil(value()) reaches `target`. Returns false when some open element has no
-  // usable candidate (no cover exists).
+  // forced() + ceil(value()) reaches `target`, or when `deadline` passes (the bound then
+  // holds, only weaker). Returns false when some open element has no usable candidate (no
+  // cover exists).
   bool evaluate(const std::vector<char>& open, const std::vector<char>& usable, int target,
-                const BoundEffort& effort, std::vector<double>& u);
+                const BoundEffort& effort, const Deadline& deadline, std::vector<double>& u);
 
   // The node's bound after evaluate(): forced() + value() candidates at least.
   int forced() const { return forced_count_; }
@@ -62,13 +66,14 @@ class LagrangianBound {
   double reducedCost(int cand) const;
 
  private:
-  void findDominatedElements();
-  void findDominatedCandidates();
+  void findDominatedElements(const Deadline& deadline);
+  void findDominatedCandidates(const Deadline& deadline);
   bool buildRelaxation(const std::vector<char>& open, const std::vector<char>& usable);
   void collectRelaxation(const std::vector<char>& open, const std::vector<char>& usable);
   void forceSingles();
   double lagrangianValue(const std::vector<double>& u);
-  void subgradientAscent(int target, const BoundEffort& effort, std::vector<double>& u);
+  void subgradientAscent(int target, const BoundEffort& effort, const Deadline& deadline,
+                         std::vector<double>& u);
   void reducedCosts(const std::vector<double>& u);
 
   const Incidence& cand_elems_;

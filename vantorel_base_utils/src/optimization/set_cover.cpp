@@ -4,12 +4,13 @@
 #include "vantorel_base_utils/set_cover.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <numeric>
 #include <string>
+#include <utility>
 
 #include "optimization/branch_and_bound.hpp"
+#include "optimization/deadline.hpp"
 #include "optimization/dense_instance.hpp"
 #include "optimization/greedy.hpp"
 #include "optimization/ilp.hpp"
@@ -19,40 +20,97 @@ namespace vantorel_base_utils {
 
 namespace {
 
+using detail::Deadline;
 using detail::DenseInstance;
 
 template <typename Solver>
-typename Solver::PropCtx searchContext(const DenseInstance& d) {
+typename Solver::PropCtx searchContext(const DenseInstance& d, const Deadline& deadline) {
   typename Solver::PropCtx ctx;
   ctx.elems.resize(static_cast<std::size_t>(d.num_elems));
   ctx.cands.resize(d.ids.size());
+  // Lists made at their final size, in element order, are allocated once each and lie in
+  // memory in the order they are freed: building and dropping a million of them is then
+  // several times faster than by growing them entry by entry.
+  std::vector<std::size_t> degree(ctx.elems.size(), 0);
+  for (const int e : d.elems) {
+    ++degree[static_cast<std::size_t>(e)];
+  }
+  for (std::size_t e = 0; e < degree.size(); ++e) {
+    deadline.check(4);
+    ctx.elems[e].cands.reserve(degree[e]);
+  }
   for (std::size_t c = 0; c < d.ids.size(); ++c) {
+    ctx.cands[c].elems.reserve(d.elem_begin[c + 1] - d.elem_begin[c]);
+  }
+  for (std::size_t c = 0; c < d.ids.size(); ++c) {
+    deadline.check(4 * (d.elem_begin[c + 1] - d.elem_begin[c]) + 1);
     for (std::size_t k = d.elem_begin[c]; k < d.elem_begin[c + 1]; ++k) {
       const int e = d.elems[k];
       ctx.elems[static_cast<std::size_t>(e)].cands.push_back(static_cast<int>(c));
       ctx.cands[c].elems.push_back(e);
     }
   }
+  // The same comparisons as on the records themselves, so the same order, read from one
+  // compact array. The sort cannot be stopped half way; it takes a small share of the set-up.
+  deadline.check(degree.size());
   ctx.order.resize(ctx.elems.size());
   std::iota(ctx.order.begin(), ctx.order.end(), 0);
-  std::sort(ctx.order.begin(), ctx.order.end(), [&ctx](int a, int b) {
-    return ctx.elems[static_cast<std::size_t>(a)].cands.size() <
-           ctx.elems[static_cast<std::size_t>(b)].cands.size();
+  std::sort(ctx.order.begin(), ctx.order.end(), [&degree](int a, int b) {
+    return degree[static_cast<std::size_t>(a)] < degree[static_cast<std::size_t>(b)];
   });
   ctx.num_uncovered = d.num_elems;
   return ctx;
 }
 
-// The deadline `seconds` from now; false when there is none (zero, negative, not a number
-// or too far to represent).
-bool deadlineAfter(double seconds, std::chrono::steady_clock::time_point& deadline) {
-  if (!(seconds > 0.0) || seconds > 1e9) {
-    return false;
+// Selects the only candidate of every element of degree 1, in `order`: the selections, in the
+// same order, that the search's first propagation makes, where nothing else can be forced
+// (an element's candidates stay unselected until one of them covers it). One pass, where the
+// propagation rescans `order` after each selection.
+template <typename Solver>
+void selectOnlyCandidates(typename Solver::PropCtx& ctx, const Deadline& deadline) {
+  for (const int e : ctx.order) {
+    const auto& element = ctx.elems[static_cast<std::size_t>(e)];
+    if (element.cands.size() != 1) {
+      break;  // `order` is by ascending degree
+    }
+    deadline.check(1);
+    if (!element.covered) {
+      Solver::doSelect(ctx, element.cands.front());
+    }
   }
-  deadline = std::chrono::steady_clock::now() +
-             std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                 std::chrono::duration<double>(seconds));
-  return true;
+}
+
+// No cover has fewer candidates than the elements divided by the largest candidate's size.
+int largestCandidateBound(const DenseInstance& d) {
+  std::size_t largest = 0;
+  for (std::size_t c = 0; c + 1 < d.elem_begin.size(); ++c) {
+    largest = std::max(largest, d.elem_begin[c + 1] - d.elem_begin[c]);
+  }
+  if (largest == 0) {
+    return 0;
+  }
+  return static_cast<int>((static_cast<std::size_t>(d.num_elems) + largest - 1) / largest);
+}
+
+// The greedy pick the exact methods start from, as ids and as candidate indices of `d`. It is
+// no cover when a negative id ended the picking.
+struct GreedyStart {
+  std::vector<int> ids;
+  std::vector<int> indices;
+  bool complete = false;
+
+  // The ids when they cover the instance, else none.
+  std::vector<int> cover() const { return complete ? ids : std::vector<int>{}; }
+};
+
+GreedyStart greedyStart(const DenseInstance& d, const Deadline& deadline) {
+  GreedyStart start;
+  start.ids = detail::greedyCover(d, false, deadline, &start.complete);
+  for (const int id : start.ids) {
+    const auto index = std::lower_bound(d.ids.begin(), d.ids.end(), id) - d.ids.begin();
+    start.indices.push_back(static_cast<int>(index));
+  }
+  return start;
 }
 
 // The 0/1 program of an instance: a column for each candidate with elements, in ascending
@@ -71,14 +129,22 @@ struct CoveringProgram {
     std::sort(ids.begin(), ids.end());
     return ids;
   }
+  // The columns of candidates `ids` (ascending, each with elements).
+  std::vector<int> columnsOf(const std::vector<int>& ids) const {
+    std::vector<int> columns;
+    for (const int id : ids) {
+      const auto column = std::lower_bound(column_ids.begin(), column_ids.end(), id);
+      columns.push_back(static_cast<int>(column - column_ids.begin()));
+    }
+    return columns;
+  }
 };
 
-template <typename T>
-CoveringProgram coveringProgram(const std::map<int, std::set<T>>& candidates) {
-  const DenseInstance d = detail::denseInstance(candidates);
+CoveringProgram coveringProgram(const DenseInstance& d, const Deadline& deadline = Deadline()) {
   CoveringProgram program;
   program.num_rows = d.num_elems;
   for (std::size_t c = 0; c < d.ids.size(); ++c) {
+    deadline.check(d.elem_begin[c + 1] - d.elem_begin[c] + 1);
     const auto first = d.elems.begin() + static_cast<std::ptrdiff_t>(d.elem_begin[c]);
     const auto last = d.elems.begin() + static_cast<std::ptrdiff_t>(d.elem_begin[c + 1]);
     if (first != last) {
@@ -89,36 +155,60 @@ CoveringProgram coveringProgram(const std::map<int, std::set<T>>& candidates) {
   return program;
 }
 
+// What the exact search ended with.
+struct SearchAnswer {
+  std::vector<int> ids;  // ascending; empty when the deadline passed before any cover
+  detail::SearchReport report;
+  int bound = 0;        // the largest-candidate bound of the instance
+  bool greedy = false;  // ids are the greedy start
+};
+
+// The exact search within `limits`; the deadline also bounds the set-up (numbering, the
+// greedy start, the search's own tables), which throws DeadlinePassed when it passes.
 template <typename T>
-std::vector<int> propagateCover(const std::map<int, std::set<T>>& candidates,
-                                const detail::SearchLimits& limits, detail::SearchReport& report) {
+SearchAnswer propagateWithin(const std::map<int, std::set<T>>& candidates,
+                             const detail::SearchLimits& limits) {
   using Solver = SetCoverSolver<T>;
-  report = {};
+  SearchAnswer answer;
   if (candidates.empty()) {
-    return {};
+    return answer;
   }
-  const DenseInstance d = detail::denseInstance(candidates);
-  if (d.num_elems == 0) {
-    return {};
-  }
-  typename Solver::PropCtx ctx = searchContext<Solver>(d);
+  DenseInstance d;
+  GreedyStart greedy;
   std::vector<int> best_sol;
-  for (const int id : detail::greedyCover(d, false)) {
-    const auto index = std::lower_bound(d.ids.begin(), d.ids.end(), id) - d.ids.begin();
-    best_sol.push_back(static_cast<int>(index));
+  int best_size = 0;
+  try {
+    d = detail::denseInstance(candidates, limits.deadline);
+    if (d.num_elems == 0) {
+      return answer;
+    }
+    greedy = greedyStart(d, limits.deadline);
+    best_sol = greedy.indices;
+    best_size = static_cast<int>(best_sol.size());
+    answer.bound = largestCandidateBound(d);
+    typename Solver::PropCtx ctx = searchContext<Solver>(d, limits.deadline);
+    selectOnlyCandidates<Solver>(ctx, limits.deadline);
+    answer.report = detail::branchAndBound<Solver>(ctx, best_size, best_sol, limits);
+  } catch (const detail::DeadlinePassed&) {
+    answer.report = {};
+    answer.report.finished = false;
   }
-  int best_size = static_cast<int>(best_sol.size());
-  report = detail::branchAndBound<Solver>(ctx, best_size, best_sol, limits);
-  if (!report.heuristic_cover.empty() &&
-      static_cast<int>(report.heuristic_cover.size()) < best_size) {
-    best_sol = report.heuristic_cover;  // a limit stopped the search before it got there
+  if (!answer.report.heuristic_cover.empty() &&
+      static_cast<int>(answer.report.heuristic_cover.size()) < best_size) {
+    best_sol = answer.report.heuristic_cover;  // a limit stopped the search before it got there
   }
-  std::vector<int> ids;
   for (const int index : best_sol) {
-    ids.push_back(d.ids[static_cast<std::size_t>(index)]);
+    answer.ids.push_back(d.ids[static_cast<std::size_t>(index)]);
   }
-  std::sort(ids.begin(), ids.end());
-  return ids;
+  std::sort(answer.ids.begin(), answer.ids.end());
+  answer.greedy = !answer.ids.empty() && answer.ids == greedy.ids;
+  return answer;
+}
+
+// The lower bound a stopped method reports: the better of its own and `bound`, at most the
+// size of its cover.
+int stoppedBound(int own, int bound, const std::vector<int>& ids) {
+  return std::min(static_cast<int>(ids.size()), std::max(own, bound));
 }
 
 }  // namespace
@@ -152,24 +242,27 @@ template <typename T>
 std::vector<int> SetCoverSolver<T>::solveByPropagate(const Candidates& candidates) {
   detail::SearchLimits limits;
   limits.seek_incumbent = true;
-  detail::SearchReport report;
-  return propagateCover(candidates, limits, report);
+  return propagateWithin(candidates, limits).ids;
 }
 
 template <typename T>
 SetCoverResult SetCoverSolver<T>::solveByPropagate(const Candidates& candidates,
                                                    const SetCoverOptions& options) {
   detail::SearchLimits limits;
+  limits.deadline = Deadline::after(options.time_limit_seconds);
   limits.seek_incumbent = true;
-  limits.has_deadline = deadlineAfter(options.time_limit_seconds, limits.deadline);
   limits.max_nodes = std::max(0LL, options.node_limit);
-  detail::SearchReport report;
+  const SearchAnswer answer = propagateWithin(candidates, limits);
   SetCoverResult result;
-  result.ids = propagateCover(candidates, limits, report);
-  const int size = static_cast<int>(result.ids.size());
-  result.lower_bound = report.finished ? size : std::min(report.lower_bound, size);
-  result.proven_minimal = result.lower_bound == size;
-  result.nodes = report.nodes;
+  result.ids = answer.ids;
+  const auto size = static_cast<int>(result.ids.size());
+  result.lower_bound = answer.report.finished
+                           ? size
+                           : stoppedBound(answer.report.lower_bound, answer.bound, result.ids);
+  result.proven_minimal = result.lower_bound == size && (answer.report.finished || size > 0);
+  result.nodes = answer.report.nodes;
+  result.limit_reached = !answer.report.finished;
+  result.greedy_cover = answer.greedy;
   return result;
 }
 
@@ -178,7 +271,7 @@ std::vector<int> SetCoverSolver<T>::solveByILP(const Candidates& candidates) {
   if (candidates.empty()) {
     return {};
   }
-  const CoveringProgram program = coveringProgram(candidates);
+  const CoveringProgram program = coveringProgram(detail::denseInstance(candidates));
   if (program.num_rows == 0) {
     return {};
   }
@@ -193,16 +286,39 @@ SetCoverResult SetCoverSolver<T>::solveByILP(const Candidates& candidates,
   if (candidates.empty()) {
     return result;
   }
-  const CoveringProgram program = coveringProgram(candidates);
-  if (program.num_rows == 0) {
-    return result;
+  detail::IlpLimits limits;
+  limits.deadline = Deadline::after(options.time_limit_seconds);
+  limits.node_limit = std::max(0LL, options.node_limit);
+  DenseInstance d;
+  GreedyStart greedy;
+  CoveringProgram program;
+  detail::IlpOutcome outcome;
+  try {
+    d = detail::denseInstance(candidates, limits.deadline);
+    if (d.num_elems == 0) {
+      return result;
+    }
+    greedy = greedyStart(d, limits.deadline);
+    program = coveringProgram(d, limits.deadline);
+    limits.start = program.columnsOf(greedy.cover());
+    outcome = detail::solveILPWithin(program.numCols(), program.num_rows, program.col_rows, limits);
+  } catch (const detail::DeadlinePassed&) {
+    outcome.stopped = true;
   }
-  const detail::IlpOutcome outcome =
-      detail::solveILPWithin(program.numCols(), program.num_rows, program.col_rows, options);
-  result.ids = program.idsOf(outcome.chosen);
-  result.lower_bound = outcome.lower_bound;
-  result.proven_minimal = outcome.optimal;
+  // GLPK's cover unless it has none or a larger one than the greedy start it was offered.
+  const std::vector<int> glpk_ids = program.idsOf(outcome.chosen);
+  const std::vector<int> greedy_cover = greedy.cover();
+  const bool keep_greedy =
+      !greedy_cover.empty() && (glpk_ids.empty() || glpk_ids.size() > greedy_cover.size());
+  result.ids = keep_greedy ? greedy_cover : glpk_ids;
+  const auto size = static_cast<int>(result.ids.size());
+  const bool solved = outcome.optimal && !keep_greedy;
+  result.lower_bound =
+      solved ? size : stoppedBound(outcome.lower_bound, largestCandidateBound(d), result.ids);
+  result.proven_minimal = size > 0 && result.lower_bound == size;
   result.nodes = outcome.nodes;
+  result.limit_reached = outcome.stopped;
+  result.greedy_cover = !result.ids.empty() && result.ids == greedy_cover;
   return result;
 }
 
@@ -291,7 +407,9 @@ namespace detail {
 template <typename T>
 std::vector<int> solveByPropagateReported(const std::map<int, std::set<T>>& candidates,
                                           const SearchLimits& limits, SearchReport& report) {
-  return propagateCover(candidates, limits, report);
+  SearchAnswer answer = propagateWithin(candidates, limits);
+  report = std::move(answer.report);
+  return std::move(answer.ids);
 }
 
 template std::vector<int> solveByPropagateReported(const std::map<int, std::set<int>>&,
