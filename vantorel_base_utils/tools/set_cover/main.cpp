@@ -26,13 +26,17 @@ file of at most 64 MiB; JSON may nest at most 64 levels.
 
   --method           greedy (default), propagate (exact branch-and-bound) or ilp (GLPK)
   --prefer-nearby    greedy only: break ties towards the id of the previous pick
-  --time-limit S     exact methods: stop after S seconds with the best cover found
-                     (exit status 1 if GLPK found none by then)
+  --time-limit S     exact methods only: stop S seconds after the solve starts (the file
+                     is read before), set-up included, with the best cover found; both
+                     start from the greedy cover, so they never return a larger one (exit
+                     status 1 if the limit passed before even that was complete)
   --ignore-costs     read OR-Library costs other than 1 as 1
   --help             print this text
 
-Prints the selected ids, the cover size and the solve time, for the exact methods also the
-lower bound, the gap, the search nodes and whether the cover is proven minimal, and checks
+An option that the chosen method does not use is refused. Prints the selected ids, the
+cover size and the solve time, for the exact methods also the lower bound, the gap, the
+search nodes, whether the cover is proven minimal, whether the time limit stopped the
+method, and where the cover comes from (the greedy start, the search or GLPK); then checks
 that the selection covers every element.
 )";
 
@@ -43,6 +47,10 @@ struct Command {
   bool ignore_costs = false;
   vbu::SetCoverOptions limits;
   bool help = false;
+
+  bool exact() const {
+    return method == vbu::SolveMethod::Propagate || method == vbu::SolveMethod::ILP;
+  }
 };
 
 vbu::SolveMethod methodNamed(const std::string& name) {
@@ -73,6 +81,20 @@ double secondsFrom(const std::string& text) {
   return seconds;
 }
 
+// An option the method would ignore is a mistake worth hearing about: a time limit given to
+// greedy bounds nothing, and the exact methods break no ties by nearness.
+void refuseUnusedOptions(const Command& command) {
+  if (command.limits.time_limit_seconds > 0.0 && !command.exact()) {
+    throw std::invalid_argument(
+        "--time-limit applies to the exact methods only (--method propagate or ilp); greedy "
+        "has no limit to keep");
+  }
+  if (command.prefer_nearby && command.exact()) {
+    throw std::invalid_argument(
+        "--prefer-nearby applies to --method greedy only; the exact methods do not use it");
+  }
+}
+
 Command parseCommand(int argc, char** argv) {
   Command command;
   for (int i = 1; i < argc; ++i) {
@@ -96,6 +118,7 @@ Command parseCommand(int argc, char** argv) {
   if (command.path.empty() && !command.help) {
     throw std::invalid_argument("no instance file given");
   }
+  refuseUnusedOptions(command);
   return command;
 }
 
@@ -129,6 +152,18 @@ void printBound(const vbu::SetCoverResult& result) {
             << "\nproven minimal: " << (result.proven_minimal ? "yes" : "no") << "\n";
 }
 
+// Whether the limit stopped the method, and whose cover it returned.
+void printOrigin(const vbu::SetCoverResult& result, const Command& command) {
+  if (command.limits.time_limit_seconds > 0.0) {
+    std::cout << "time limit reached: " << (result.limit_reached ? "yes" : "no") << "\n";
+  }
+  if (result.ids.empty()) {
+    return;
+  }
+  const char* method = command.method == vbu::SolveMethod::ILP ? "GLPK" : "search";
+  std::cout << "cover from: " << (result.greedy_cover ? "greedy start" : method) << "\n";
+}
+
 template <typename T>
 bool instanceIsEmpty(const std::map<int, std::set<T>>& instance) {
   for (const auto& entry : instance) {
@@ -151,8 +186,9 @@ int solveAndReport(const std::map<int, std::set<T>>& instance, const Command& co
   }
   std::cout << "\ncover size: " << result.ids.size() << "\nsolve time: " << elapsed.count()
             << " ms\n";
-  if (command.method == vbu::SolveMethod::Propagate || command.method == vbu::SolveMethod::ILP) {
+  if (command.exact()) {
     printBound(result);
+    printOrigin(result, command);
   }
   if (result.ids.empty() && !instanceIsEmpty(instance)) {
     std::cout << "no cover found within the time limit\n";
