@@ -28,7 +28,8 @@ build_and_test() {
   ctest --test-dir "$dir" --output-on-failure --parallel "$jobs"
 }
 
-build_and_test release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The benchmarks are built here too, so that the test command compiles every program.
+build_and_test release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTOREL_BUILD_BENCHMARKS=ON
 # The other packages are nodes and programs over rclcpp, which plain Debian does not have.
 for manifest in "$root"/*/package.xml; do
   name="$(basename "$(dirname "$manifest")")"

@@ -24,7 +24,7 @@
 
 #include "detection/mask_codec.hpp"
 #include "detection/mask_scan.hpp"
-#include "detection/png_gray_decode.hpp"
+#include "detection/png_fast_path/png_gray_decode.hpp"
 #include "detection_frame.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The synthetic detector frame of the detection benchmarks: 1280x720, 4 whole-frame class
 // masks, 12 detections, 4 of them with their own instance mask.
-#ifndef VANTOREL_BENCH__DETECTION_FRAME_HPP_
-#define VANTOREL_BENCH__DETECTION_FRAME_HPP_
+#ifndef VANTOREL_BASE_UTILS__BENCH__DETECTION_FRAME_HPP_
+#define VANTOREL_BASE_UTILS__BENCH__DETECTION_FRAME_HPP_
 
 #include <cstdint>
 #include <string>
@@ -112,4 +112,4 @@ inline const Frame& frame() {
 
 }  // namespace vantorel_bench
 
-#endif  // VANTOREL_BENCH__DETECTION_FRAME_HPP_
+#endif  // VANTOREL_BASE_UTILS__BENCH__DETECTION_FRAME_HPP_

@@ -18,7 +18,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "detection/png_gray_decode.hpp"
+#include "detection/png_fast_path/png_gray_decode.hpp"
 #include "fuzz_support.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;

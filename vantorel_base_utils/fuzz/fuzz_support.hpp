@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Shared set-up of the fuzz targets.
-#ifndef VANTOREL_FUZZ__FUZZ_SUPPORT_HPP_
-#define VANTOREL_FUZZ__FUZZ_SUPPORT_HPP_
+#ifndef VANTOREL_BASE_UTILS__FUZZ__FUZZ_SUPPORT_HPP_
+#define VANTOREL_BASE_UTILS__FUZZ__FUZZ_SUPPORT_HPP_
 
 #include <cstddef>
 #include <cstdint>
@@ -36,4 +36,4 @@ void writeFile(const std::string& path, const std::uint8_t* data, std::size_t si
     }                                                          \
   } while (false)
 
-#endif  // VANTOREL_FUZZ__FUZZ_SUPPORT_HPP_
+#endif  // VANTOREL_BASE_UTILS__FUZZ__FUZZ_SUPPORT_HPP_

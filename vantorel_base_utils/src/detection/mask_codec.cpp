@@ -14,7 +14,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "detection/png_gray_decode.hpp"
+#include "detection/png_fast_path/png_gray_decode.hpp"
 
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {

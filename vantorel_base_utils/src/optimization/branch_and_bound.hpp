@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The exact search of SetCoverSolver<T>::bbSearch and solveByPropagate.
-#ifndef OPTIMIZATION__BRANCH_AND_BOUND_HPP_
-#define OPTIMIZATION__BRANCH_AND_BOUND_HPP_
+#ifndef VANTOREL_BASE_UTILS__OPTIMIZATION__BRANCH_AND_BOUND_HPP_
+#define VANTOREL_BASE_UTILS__OPTIMIZATION__BRANCH_AND_BOUND_HPP_
 
 #include <vector>
 
@@ -46,4 +46,4 @@ SearchReport branchAndBound(typename Solver::PropCtx& ctx, int& best_size,
 }  // namespace detail
 }  // namespace vantorel_base_utils
 
-#endif  // OPTIMIZATION__BRANCH_AND_BOUND_HPP_
+#endif  // VANTOREL_BASE_UTILS__OPTIMIZATION__BRANCH_AND_BOUND_HPP_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Small covers from Lagrangian reduced costs, to give the exact search a tight cutoff early.
-#ifndef OPTIMIZATION__COVER_HEURISTIC_HPP_
-#define OPTIMIZATION__COVER_HEURISTIC_HPP_
+#ifndef VANTOREL_BASE_UTILS__OPTIMIZATION__COVER_HEURISTIC_HPP_
+#define VANTOREL_BASE_UTILS__OPTIMIZATION__COVER_HEURISTIC_HPP_
 
 #include <vector>
 
@@ -36,4 +36,4 @@ std::vector<int> improveCover(const Incidence& cand_elems, const Incidence& elem
 }  // namespace detail
 }  // namespace vantorel_base_utils
 
-#endif  // OPTIMIZATION__COVER_HEURISTIC_HPP_
+#endif  // VANTOREL_BASE_UTILS__OPTIMIZATION__COVER_HEURISTIC_HPP_

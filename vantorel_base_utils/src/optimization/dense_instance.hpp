@@ -2,8 +2,8 @@
 // A set cover instance renumbered densely: candidate i is the i-th smallest id, element e the
 // e-th smallest element. The greedy, the exact search and the GLPK program all start here, so
 // each element is looked up once per call whatever its type.
-#ifndef OPTIMIZATION__DENSE_INSTANCE_HPP_
-#define OPTIMIZATION__DENSE_INSTANCE_HPP_
+#ifndef VANTOREL_BASE_UTILS__OPTIMIZATION__DENSE_INSTANCE_HPP_
+#define VANTOREL_BASE_UTILS__OPTIMIZATION__DENSE_INSTANCE_HPP_
 
 #include <cstddef>
 #include <map>
@@ -44,4 +44,4 @@ DenseInstance denseInstance(const std::map<int, std::set<T>>& candidates,
 }  // namespace detail
 }  // namespace vantorel_base_utils
 
-#endif  // OPTIMIZATION__DENSE_INSTANCE_HPP_
+#endif  // VANTOREL_BASE_UTILS__OPTIMIZATION__DENSE_INSTANCE_HPP_

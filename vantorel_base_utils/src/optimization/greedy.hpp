@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The greedy set cover over a dense instance.
-#ifndef OPTIMIZATION__GREEDY_HPP_
-#define OPTIMIZATION__GREEDY_HPP_
+#ifndef VANTOREL_BASE_UTILS__OPTIMIZATION__GREEDY_HPP_
+#define VANTOREL_BASE_UTILS__OPTIMIZATION__GREEDY_HPP_
 
 #include <vector>
 
@@ -20,4 +20,4 @@ std::vector<int> greedyCover(const DenseInstance& d, bool prefer_nearby,
 }  // namespace detail
 }  // namespace vantorel_base_utils
 
-#endif  // OPTIMIZATION__GREEDY_HPP_
+#endif  // VANTOREL_BASE_UTILS__OPTIMIZATION__GREEDY_HPP_

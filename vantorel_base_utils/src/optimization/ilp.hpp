@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The covering program of solveILP within a deadline and a node limit, starting from a given
 // cover, for the limited overload of SetCoverSolver<T>::solveByILP.
-#ifndef OPTIMIZATION__ILP_HPP_
-#define OPTIMIZATION__ILP_HPP_
+#ifndef VANTOREL_BASE_UTILS__OPTIMIZATION__ILP_HPP_
+#define VANTOREL_BASE_UTILS__OPTIMIZATION__ILP_HPP_
 
 #include <vector>
 
@@ -36,4 +36,4 @@ IlpOutcome solveILPWithin(int num_cols, int num_rows, const std::vector<std::vec
 }  // namespace detail
 }  // namespace vantorel_base_utils
 
-#endif  // OPTIMIZATION__ILP_HPP_
+#endif  // VANTOREL_BASE_UTILS__OPTIMIZATION__ILP_HPP_

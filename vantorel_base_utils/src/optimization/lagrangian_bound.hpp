@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Lower bounds for the exact set cover search: the Lagrangian relaxation of the covering
 // constraints, maximised by subgradient steps, which approaches the LP relaxation's bound.
-#ifndef OPTIMIZATION__LAGRANGIAN_BOUND_HPP_
-#define OPTIMIZATION__LAGRANGIAN_BOUND_HPP_
+#ifndef VANTOREL_BASE_UTILS__OPTIMIZATION__LAGRANGIAN_BOUND_HPP_
+#define VANTOREL_BASE_UTILS__OPTIMIZATION__LAGRANGIAN_BOUND_HPP_
 
 #include <vector>
 
@@ -104,4 +104,4 @@ class LagrangianBound {
 }  // namespace detail
 }  // namespace vantorel_base_utils
 
-#endif  // OPTIMIZATION__LAGRANGIAN_BOUND_HPP_
+#endif  // VANTOREL_BASE_UTILS__OPTIMIZATION__LAGRANGIAN_BOUND_HPP_

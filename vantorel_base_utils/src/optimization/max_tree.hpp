@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // MaxTree: a segment tree of int values by position, for the greedy's "first candidate with
 // the largest gain" and "nearest candidate with the largest gain" picks.
-#ifndef OPTIMIZATION__MAX_TREE_HPP_
-#define OPTIMIZATION__MAX_TREE_HPP_
+#ifndef VANTOREL_BASE_UTILS__OPTIMIZATION__MAX_TREE_HPP_
+#define VANTOREL_BASE_UTILS__OPTIMIZATION__MAX_TREE_HPP_
 
 #include <cstddef>
 #include <vector>
@@ -46,4 +46,4 @@ class MaxTree {
 }  // namespace detail
 }  // namespace vantorel_base_utils
 
-#endif  // OPTIMIZATION__MAX_TREE_HPP_
+#endif  // VANTOREL_BASE_UTILS__OPTIMIZATION__MAX_TREE_HPP_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Internal entry points of the set cover solver for measurements.
-#ifndef OPTIMIZATION__SET_COVER_INTERNAL_HPP_
-#define OPTIMIZATION__SET_COVER_INTERNAL_HPP_
+#ifndef VANTOREL_BASE_UTILS__OPTIMIZATION__SET_COVER_INTERNAL_HPP_
+#define VANTOREL_BASE_UTILS__OPTIMIZATION__SET_COVER_INTERNAL_HPP_
 
 #include <map>
 #include <set>
@@ -21,4 +21,4 @@ std::vector<int> solveByPropagateReported(const std::map<int, std::set<T>>& cand
 }  // namespace detail
 }  // namespace vantorel_base_utils
 
-#endif  // OPTIMIZATION__SET_COVER_INTERNAL_HPP_
+#endif  // VANTOREL_BASE_UTILS__OPTIMIZATION__SET_COVER_INTERNAL_HPP_

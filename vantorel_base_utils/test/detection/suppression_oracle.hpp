@@ -2,8 +2,8 @@
 // The same-class box suppression rule written literally: every kept box of a class compared
 // with every later box in confidence order. The library's suppression is checked against it
 // detection for detection; shared by the tests and the benchmark.
-#ifndef DETECTION__SUPPRESSION_ORACLE_HPP_
-#define DETECTION__SUPPRESSION_ORACLE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__DETECTION__SUPPRESSION_ORACLE_HPP_
+#define VANTOREL_BASE_UTILS__TEST__DETECTION__SUPPRESSION_ORACLE_HPP_
 
 #include <algorithm>
 #include <cmath>
@@ -72,4 +72,4 @@ inline std::vector<std::size_t> keptPositions(const std::vector<YoloDetection>& 
 
 }  // namespace suppression_oracle
 
-#endif  // DETECTION__SUPPRESSION_ORACLE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__DETECTION__SUPPRESSION_ORACLE_HPP_

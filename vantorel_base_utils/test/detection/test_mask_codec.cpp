@@ -14,7 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "detection/mask_codec.hpp"
-#include "detection/png_gray_decode.hpp"
+#include "detection/png_fast_path/png_gray_decode.hpp"
 #include "support/runtime_error_text.hpp"
 
 namespace ymp = vantorel_base_utils::yolo_mask_parser;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-#ifndef VANTOREL_BASE_UTILS__TEST_INTERFACES_HANDLE_VIEWS_HPP_
-#define VANTOREL_BASE_UTILS__TEST_INTERFACES_HANDLE_VIEWS_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__INTERFACES__HANDLE_VIEWS_HPP_
+#define VANTOREL_BASE_UTILS__TEST__INTERFACES__HANDLE_VIEWS_HPP_
 
 // One uniform view of the package's four C++ type-support handles (three messages, one
 // service), so that the interface tests treat them alike, and the two shapes a handle takes:
@@ -115,4 +115,4 @@ inline std::vector<HandleView> packageHandles() {
 
 }  // namespace vantorel_test
 
-#endif  // VANTOREL_BASE_UTILS__TEST_INTERFACES_HANDLE_VIEWS_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__INTERFACES__HANDLE_VIEWS_HPP_

@@ -5,8 +5,8 @@
 //     edge covers the 4-cycles it lies on); every edge lies on d - 1 of them.
 //   monochromaticQuadruples(n)  the 4-point subsets of n points covering the splits of the
 //     points into two non-empty sides that they lie wholly on one side of.
-#ifndef OPTIMIZATION__SET_COVER_INSTANCES_HPP_
-#define OPTIMIZATION__SET_COVER_INSTANCES_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__OPTIMIZATION__SET_COVER_INSTANCES_HPP_
+#define VANTOREL_BASE_UTILS__TEST__OPTIMIZATION__SET_COVER_INSTANCES_HPP_
 
 #include <map>
 #include <random>
@@ -82,4 +82,4 @@ inline Instance monochromaticQuadruples(int points) {
 
 }  // namespace set_cover_instances
 
-#endif  // OPTIMIZATION__SET_COVER_INSTANCES_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__OPTIMIZATION__SET_COVER_INSTANCES_HPP_

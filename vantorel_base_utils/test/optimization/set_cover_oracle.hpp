@@ -2,8 +2,8 @@
 // Literal, deliberately slow implementations of the set cover methods: each step written
 // the obvious way, so that the library's fast methods can be checked against them id for
 // id. Shared by the tests and the benchmark.
-#ifndef OPTIMIZATION__SET_COVER_ORACLE_HPP_
-#define OPTIMIZATION__SET_COVER_ORACLE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__OPTIMIZATION__SET_COVER_ORACLE_HPP_
+#define VANTOREL_BASE_UTILS__TEST__OPTIMIZATION__SET_COVER_ORACLE_HPP_
 
 #include <algorithm>
 #include <climits>
@@ -336,4 +336,4 @@ bool isSortedCover(const Candidates<T>& candidates, const std::vector<int>& ids)
 
 }  // namespace set_cover_oracle
 
-#endif  // OPTIMIZATION__SET_COVER_ORACLE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__OPTIMIZATION__SET_COVER_ORACLE_HPP_

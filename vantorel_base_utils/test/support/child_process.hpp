@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Runs a piece of a test in a forked child, for faults that must not reach the test process
 // itself: resource limits, another user id, a private mount namespace.
-#ifndef VANTOREL_TEST_SUPPORT__CHILD_PROCESS_HPP_
-#define VANTOREL_TEST_SUPPORT__CHILD_PROCESS_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__SUPPORT__CHILD_PROCESS_HPP_
+#define VANTOREL_BASE_UTILS__TEST__SUPPORT__CHILD_PROCESS_HPP_
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,4 +58,4 @@ inline bool becomeNobody() {
 
 }  // namespace vantorel_test
 
-#endif  // VANTOREL_TEST_SUPPORT__CHILD_PROCESS_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__SUPPORT__CHILD_PROCESS_HPP_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Captures what the code under test prints on std::cout and std::cerr.
-#ifndef VANTOREL_TEST_SUPPORT__CONSOLE_CAPTURE_HPP_
-#define VANTOREL_TEST_SUPPORT__CONSOLE_CAPTURE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__SUPPORT__CONSOLE_CAPTURE_HPP_
+#define VANTOREL_BASE_UTILS__TEST__SUPPORT__CONSOLE_CAPTURE_HPP_
 
 #include <unistd.h>
 
@@ -80,4 +80,4 @@ class ConsoleToFile {
 
 }  // namespace vantorel_test
 
-#endif  // VANTOREL_TEST_SUPPORT__CONSOLE_CAPTURE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__SUPPORT__CONSOLE_CAPTURE_HPP_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Captures what the library logs through rclcpp/rcutils, for assertions on severity and text.
-#ifndef VANTOREL_TEST_SUPPORT__LOG_CAPTURE_HPP_
-#define VANTOREL_TEST_SUPPORT__LOG_CAPTURE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__SUPPORT__LOG_CAPTURE_HPP_
+#define VANTOREL_BASE_UTILS__TEST__SUPPORT__LOG_CAPTURE_HPP_
 
 #include <cstdarg>
 #include <cstdio>
@@ -86,4 +86,4 @@ class LogCapture {
 
 }  // namespace vantorel_test
 
-#endif  // VANTOREL_TEST_SUPPORT__LOG_CAPTURE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__SUPPORT__LOG_CAPTURE_HPP_

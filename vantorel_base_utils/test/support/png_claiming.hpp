@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // PNG files whose header claims a size of the test's choosing, for image readers' failure paths.
-#ifndef VANTOREL_TEST_SUPPORT__PNG_CLAIMING_HPP_
-#define VANTOREL_TEST_SUPPORT__PNG_CLAIMING_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__SUPPORT__PNG_CLAIMING_HPP_
+#define VANTOREL_BASE_UTILS__TEST__SUPPORT__PNG_CLAIMING_HPP_
 
 #include <cstdint>
 #include <string>
@@ -35,4 +35,4 @@ inline std::string pngClaiming(std::uint32_t width, std::uint32_t height, const 
 
 }  // namespace vantorel_test
 
-#endif  // VANTOREL_TEST_SUPPORT__PNG_CLAIMING_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__SUPPORT__PNG_CLAIMING_HPP_

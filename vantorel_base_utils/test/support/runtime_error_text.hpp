@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The text of the exception a call throws, for comparisons of messages.
-#ifndef VANTOREL_TEST_SUPPORT__RUNTIME_ERROR_TEXT_HPP_
-#define VANTOREL_TEST_SUPPORT__RUNTIME_ERROR_TEXT_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__SUPPORT__RUNTIME_ERROR_TEXT_HPP_
+#define VANTOREL_BASE_UTILS__TEST__SUPPORT__RUNTIME_ERROR_TEXT_HPP_
 
 #include <functional>
 #include <stdexcept>
@@ -29,4 +29,4 @@ inline std::string runtimeErrorText(const std::function<void()>& call) {
 
 }  // namespace vantorel_test
 
-#endif  // VANTOREL_TEST_SUPPORT__RUNTIME_ERROR_TEXT_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__SUPPORT__RUNTIME_ERROR_TEXT_HPP_

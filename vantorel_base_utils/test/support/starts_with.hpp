@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Prefix assertion that prints both texts on failure.
-#ifndef VANTOREL_TEST_SUPPORT__STARTS_WITH_HPP_
-#define VANTOREL_TEST_SUPPORT__STARTS_WITH_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__SUPPORT__STARTS_WITH_HPP_
+#define VANTOREL_BASE_UTILS__TEST__SUPPORT__STARTS_WITH_HPP_
 
 #include <gtest/gtest.h>
 
@@ -19,4 +19,4 @@ inline ::testing::AssertionResult startsWith(const std::string& text, const std:
 
 }  // namespace vantorel_test
 
-#endif  // VANTOREL_TEST_SUPPORT__STARTS_WITH_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__SUPPORT__STARTS_WITH_HPP_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // A fresh directory for one test, removed with everything in it afterwards.
-#ifndef VANTOREL_TEST_SUPPORT__TEMP_DIR_HPP_
-#define VANTOREL_TEST_SUPPORT__TEMP_DIR_HPP_
+#ifndef VANTOREL_BASE_UTILS__TEST__SUPPORT__TEMP_DIR_HPP_
+#define VANTOREL_BASE_UTILS__TEST__SUPPORT__TEMP_DIR_HPP_
 
 #include <stdlib.h>
 
@@ -48,4 +48,4 @@ inline void writeFile(const std::string& path, const std::string& text) {
 
 }  // namespace vantorel_test
 
-#endif  // VANTOREL_TEST_SUPPORT__TEMP_DIR_HPP_
+#endif  // VANTOREL_BASE_UTILS__TEST__SUPPORT__TEMP_DIR_HPP_

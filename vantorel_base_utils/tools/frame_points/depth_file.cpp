@@ -8,7 +8,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "frame_pipeline.hpp"
+#include "input_file.hpp"
 
 namespace vantorel_tools {
 

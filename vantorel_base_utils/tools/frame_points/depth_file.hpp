@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The depth image of a frame from its file's bytes.
-#ifndef VANTOREL_TOOLS__DEPTH_FILE_HPP_
-#define VANTOREL_TOOLS__DEPTH_FILE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__DEPTH_FILE_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__DEPTH_FILE_HPP_
 
 #include <string>
 
@@ -21,4 +21,4 @@ cv::Mat decodeDepthFile(const std::string& path, const std::string& bytes,
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__DEPTH_FILE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__DEPTH_FILE_HPP_

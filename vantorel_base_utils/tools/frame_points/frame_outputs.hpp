@@ -2,8 +2,8 @@
 // What vantorel_frame_points writes: the points as JSON, a coloured PLY point cloud, the
 // labelled cloud as PCD (and the organised cloud of the whole frame on request), an overlay
 // picture, and the summary table it prints.
-#ifndef VANTOREL_TOOLS__FRAME_OUTPUTS_HPP_
-#define VANTOREL_TOOLS__FRAME_OUTPUTS_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__FRAME_OUTPUTS_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__FRAME_OUTPUTS_HPP_
 
 #include <cstddef>
 #include <ostream>
@@ -59,4 +59,4 @@ OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__FRAME_OUTPUTS_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__FRAME_OUTPUTS_HPP_

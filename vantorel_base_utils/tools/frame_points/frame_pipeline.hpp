@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // One camera frame from detector result and depth image to 3D points, as the
 // vantorel_frame_points tool runs it. Kept apart from main() so tests can drive it.
-#ifndef VANTOREL_TOOLS__FRAME_PIPELINE_HPP_
-#define VANTOREL_TOOLS__FRAME_PIPELINE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__FRAME_PIPELINE_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__FRAME_PIPELINE_HPP_
 
 #include <array>
 #include <cstddef>
@@ -102,4 +102,4 @@ const char* frameName(TargetFrame frame);
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__FRAME_PIPELINE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__FRAME_PIPELINE_HPP_

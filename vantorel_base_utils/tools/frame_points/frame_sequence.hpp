@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // A recorded sequence: a folder of frame folders, each run as one frame on its own, several
 // frames at a time.
-#ifndef VANTOREL_TOOLS__FRAME_SEQUENCE_HPP_
-#define VANTOREL_TOOLS__FRAME_SEQUENCE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__FRAME_SEQUENCE_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__FRAME_SEQUENCE_HPP_
 
 #include <cstddef>
 #include <functional>
@@ -81,4 +81,4 @@ unsigned defaultJobs();
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__FRAME_SEQUENCE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__FRAME_SEQUENCE_HPP_

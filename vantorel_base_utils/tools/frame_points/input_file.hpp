@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The frame tool's input files: how a problem with one is reported, and how one is read.
-#ifndef VANTOREL_TOOLS__INPUT_FILE_HPP_
-#define VANTOREL_TOOLS__INPUT_FILE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__INPUT_FILE_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__INPUT_FILE_HPP_
 
 #include <cstddef>
 #include <stdexcept>
@@ -25,4 +25,4 @@ std::string jsonProblem(const nlohmann::json::exception& e);
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__INPUT_FILE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__INPUT_FILE_HPP_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Files replaced in an output folder as one set: all of them or none, never through names
 // that someone else could have placed, and one run's set at a time.
-#ifndef VANTOREL_TOOLS__OUTPUT_FOLDER_HPP_
-#define VANTOREL_TOOLS__OUTPUT_FOLDER_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__OUTPUT_FOLDER_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__OUTPUT_FOLDER_HPP_
 
 #include <filesystem>
 #include <string>
@@ -45,4 +45,4 @@ class StagedOutputs {
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__OUTPUT_FOLDER_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__OUTPUT_FOLDER_HPP_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Point clouds as PCD files, the format PCL reads and writes.
-#ifndef VANTOREL_TOOLS__PCD_FILE_HPP_
-#define VANTOREL_TOOLS__PCD_FILE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__PCD_FILE_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__PCD_FILE_HPP_
 
 #include <string>
 
@@ -18,4 +18,4 @@ std::string pcdBinary(const sensor_msgs::msg::PointCloud2& cloud);
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__PCD_FILE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__PCD_FILE_HPP_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The progress of a run over many frames, on standard error: one line rewritten in place on
 // a terminal, one plain line per finished frame anywhere else (a log file, a CI job).
-#ifndef VANTOREL_TOOLS__PROGRESS_REPORTER_HPP_
-#define VANTOREL_TOOLS__PROGRESS_REPORTER_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__PROGRESS_REPORTER_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__PROGRESS_REPORTER_HPP_
 
 #include <chrono>
 #include <cstddef>
@@ -45,4 +45,4 @@ class ProgressReporter {
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__PROGRESS_REPORTER_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__PROGRESS_REPORTER_HPP_

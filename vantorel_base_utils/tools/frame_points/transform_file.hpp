@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The frame tool's transform files, in the library's document form or as ROS prints a
 // transform message.
-#ifndef VANTOREL_TOOLS__TRANSFORM_FILE_HPP_
-#define VANTOREL_TOOLS__TRANSFORM_FILE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__TRANSFORM_FILE_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__TRANSFORM_FILE_HPP_
 
 #include <cstddef>
 #include <string>
@@ -29,4 +29,4 @@ Eigen::Matrix4d readTransformFile(const std::string& path);
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__TRANSFORM_FILE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__TRANSFORM_FILE_HPP_

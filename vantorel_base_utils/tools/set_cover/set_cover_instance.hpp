@@ -2,8 +2,8 @@
 // Set cover instances read from files: a JSON object from candidate id to its elements, or
 // the OR-Library text format (rows, columns, column costs, then for each row the number of
 // columns covering it and those columns, 1-based).
-#ifndef VANTOREL_TOOLS__SET_COVER_INSTANCE_HPP_
-#define VANTOREL_TOOLS__SET_COVER_INSTANCE_HPP_
+#ifndef VANTOREL_BASE_UTILS__TOOLS__SET_COVER__SET_COVER_INSTANCE_HPP_
+#define VANTOREL_BASE_UTILS__TOOLS__SET_COVER__SET_COVER_INSTANCE_HPP_
 
 #include <algorithm>
 #include <cstddef>
@@ -79,4 +79,4 @@ std::set<T> uncoveredElements(const std::map<int, std::set<T>>& instance,
 
 }  // namespace vantorel_tools
 
-#endif  // VANTOREL_TOOLS__SET_COVER_INSTANCE_HPP_
+#endif  // VANTOREL_BASE_UTILS__TOOLS__SET_COVER__SET_COVER_INSTANCE_HPP_

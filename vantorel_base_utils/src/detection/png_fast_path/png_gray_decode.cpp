@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Grayscale PNG decoding: chunk checks, one inflate call over the whole image data, row
 // unfiltering. What the image library would refuse or treat otherwise is left to it.
-#include "detection/png_gray_decode.hpp"
+#include "detection/png_fast_path/png_gray_decode.hpp"
 
 #include <libdeflate.h>
 
@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-#include "detection/deflate_rules.hpp"
+#include "detection/png_fast_path/deflate_rules.hpp"
 
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {

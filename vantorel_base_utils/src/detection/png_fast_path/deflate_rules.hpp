@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The rules zlib's inflate enforces on a deflate stream; internal to the library.
-#ifndef VANTOREL_BASE_UTILS__DETECTION__DEFLATE_RULES_HPP_
-#define VANTOREL_BASE_UTILS__DETECTION__DEFLATE_RULES_HPP_
+#ifndef VANTOREL_BASE_UTILS__DETECTION__PNG_FAST_PATH__DEFLATE_RULES_HPP_
+#define VANTOREL_BASE_UTILS__DETECTION__PNG_FAST_PATH__DEFLATE_RULES_HPP_
 
 #include <cstddef>
 #include <cstdint>
@@ -33,4 +33,4 @@ bool deflateStreamPassesZlibRules(const std::uint8_t* data, std::size_t size, st
 }  // namespace yolo_mask_parser
 }  // namespace vantorel_base_utils
 
-#endif  // VANTOREL_BASE_UTILS__DETECTION__DEFLATE_RULES_HPP_
+#endif  // VANTOREL_BASE_UTILS__DETECTION__PNG_FAST_PATH__DEFLATE_RULES_HPP_

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // A walk over a deflate stream that refuses exactly what zlib's inflate refuses.
-#include "detection/deflate_rules.hpp"
+#include "detection/png_fast_path/deflate_rules.hpp"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Grayscale PNG decoding that gives exactly what the image library gives, faster; internal
 // to the library.
-#ifndef VANTOREL_BASE_UTILS__DETECTION__PNG_GRAY_DECODE_HPP_
-#define VANTOREL_BASE_UTILS__DETECTION__PNG_GRAY_DECODE_HPP_
+#ifndef VANTOREL_BASE_UTILS__DETECTION__PNG_FAST_PATH__PNG_GRAY_DECODE_HPP_
+#define VANTOREL_BASE_UTILS__DETECTION__PNG_FAST_PATH__PNG_GRAY_DECODE_HPP_
 
 #include <cstddef>
 #include <cstdint>
@@ -23,4 +23,4 @@ std::optional<cv::Mat> decodeGrayPng(const std::uint8_t* data, std::size_t size)
 }  // namespace yolo_mask_parser
 }  // namespace vantorel_base_utils
 
-#endif  // VANTOREL_BASE_UTILS__DETECTION__PNG_GRAY_DECODE_HPP_
+#endif  // VANTOREL_BASE_UTILS__DETECTION__PNG_FAST_PATH__PNG_GRAY_DECODE_HPP_
