@@ -128,8 +128,9 @@ const vbu::ProjectionContext& metricContext() {
     vbu::DepthOptions options;
     options.min_depth = kMinDepth;
     options.max_depth = kMaxDepth;
-    return vbu::createProjectionContext(realisticMetres(), cameraModel(), cameraToArmBase(),
-                                        armBaseToMap(), options);
+    return vbu::createProjectionContext(realisticMetres(), cameraModel(),
+                                        Eigen::Isometry3d(cameraToArmBase()),
+                                        Eigen::Isometry3d(armBaseToMap()), options);
   }();
   return ctx;
 }

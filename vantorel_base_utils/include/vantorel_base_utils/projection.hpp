@@ -2,9 +2,13 @@
 // Lifting pixels of a depth image into 3D points in the arm-base or map frame.
 //
 // A ProjectionContext is built once per frame by createProjectionContext and then serves any
-// number of projection calls, from any number of threads, read-only. Depth images are 16-bit
-// (16UC1, millimetres by default, any unit through DepthOptions::depth_scale) or, through the
-// overloads that take DepthOptions, 32-bit float metres (32FC1), as ROS depth drivers publish.
+// number of projection calls, from any number of threads, read-only. It is built from a
+// depth image, a camera and two transforms: through sixteen forms for 16-bit images in
+// millimetres, which take each input in whichever form the caller holds it, or through one
+// entry that takes DepthOptions (any depth unit, and 32-bit float metres as ROS depth
+// drivers publish them) with each input in one normalised form. Converters give those forms:
+// readDepthImage (depth_image_file.hpp) for files, cameraModelFromCameraInfo (camera_model.hpp)
+// for CameraInfo, toEigenTransform (transforms.hpp) or tf2::transformToEigen for transforms.
 #ifndef VANTOREL_BASE_UTILS__PROJECTION_HPP_
 #define VANTOREL_BASE_UTILS__PROJECTION_HPP_
 
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include <Eigen/Core>
+#include <Eigen/Geometry>
 #include <geometry_msgs/msg/transform.hpp>
 #include <geometry_msgs/msg/transform_stamped.hpp>
 #include <nlohmann/json.hpp>
@@ -29,7 +34,7 @@ namespace vantorel_base_utils {
 
 struct ProjectionContext {
   // Owned deep copy; rows are v, columns u. CV_16UC1 in depth units, or CV_32FC1 in metres
-  // (contexts from the overloads that take DepthOptions).
+  // (contexts from the entry that takes DepthOptions).
   cv::Mat depth;
   Eigen::Matrix4d camera_to_arm_base = Eigen::Matrix4d::Identity();
   Eigen::Matrix4d camera_to_map =
@@ -75,13 +80,23 @@ struct ProjectedPoint {
 // Every combination of depth image (file path or image), camera (model or CameraInfo) and
 // transform form (JSON document, Transform, TransformStamped or matrix, both alike), for
 // 16-bit images in millimetres (depth_scale 0.001) with the window [min_depth, max_depth].
-// Failures throw std::runtime_error, or the JSON library's exception for a malformed
-// transform; checked in this order: arm_base_to_map, camera_to_arm_base, reading the file,
-// intrinsics ("camera_intrinsics invalid" unless fx > 0 and fy > 0), empty image, pixel type
-// (CV_16UC1 only), width, height. A size of 0 in the camera skips its check. The logger is
-// accepted for symmetry with the rest of the library and never used.
+// Each converts its inputs and calls the entry below's construction. Failures throw
+// std::runtime_error, or the JSON library's exception for a malformed transform; checked in
+// this order: arm_base_to_map, camera_to_arm_base, reading the file, intrinsics
+// ("camera_intrinsics invalid" unless fx > 0 and fy > 0), empty image, pixel type (CV_16UC1
+// only), width, height. A size of 0 in the camera skips its check. The logger is accepted
+// for symmetry with the rest of the library and never used.
 //
-// Then inputs that would give non-finite points are refused, each with a message naming it:
+// A file is read as readDepthImage (depth_image_file.hpp) reads one, its header before its
+// pixels: "Failed to read depth image: <path>" for a file that is missing, no regular file,
+// larger than kMaxDepthFileBytes, not a PNG, binary PGM or TIFF, broken, or that does not
+// decode. An image whose header states more columns or rows than the camera's (non-zero)
+// width or height is not decoded: after the intrinsics check it gets the width or height
+// message, even when its pixel type is wrong too. With a camera that states no size, an
+// image beyond kMaxDepthImagePixels is not decoded either and reported as unreadable.
+//
+// Then inputs that would give non-finite points are refused with an InputError
+// (input_error.hpp), reason kNotFinite, each with a message naming it:
 //   "camera_intrinsics invalid: fx=1e-320 is not a finite normal number" for an infinite or
 //     denormal focal length, "camera_intrinsics invalid: cx=nan is not finite" for the
 //     principal point;
@@ -164,80 +179,25 @@ VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
     const Eigen::Matrix4d& camera_to_arm_base, const Eigen::Matrix4d& arm_base_to_map,
     int min_depth, int max_depth, const rclcpp::Logger& logger);
 
-// The same sixteen forms for any depth unit and for float depth in metres: `depth_options`
-// replaces the window and the logger. The checks and messages are those above, except that
+// The entry for any depth unit and for float depth in metres, each input in one form:
+//   depth_image: CV_16UC1 in depth units, or CV_32FC1 in metres (readDepthImage reads both
+//     from files; a ROS Image converts through cv_bridge);
+//   model: cameraModelFromCameraInfo of the camera's CameraInfo;
+//   camera_to_arm_base, arm_base_to_map: Eigen::Isometry3d(toEigenTransform(t)) of a JSON
+//     document, Transform, TransformStamped or matrix, or tf2::transformToEigen of a message.
+//     Each one's whole 4x4 matrix() is used as given, as the matrix forms above use theirs.
+// The checks and messages are those of the sixteen forms, in their order, except that
 // CV_32FC1 images are accepted too ("Depth image must be CV_16UC1 or CV_32FC1, actual type="
-// for others) and a depth scale that is not finite, normal and positive is refused:
-// "depth_scale invalid: 0 is not a finite positive normal number".
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
-createProjectionContext(const std::string& depth_image_path, const CameraModel& model,
-                        const nlohmann::json& camera_to_arm_base,
-                        const nlohmann::json& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const std::string& depth_image_path, const CameraModel& model,
-    const geometry_msgs::msg::Transform& camera_to_arm_base,
-    const geometry_msgs::msg::Transform& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const std::string& depth_image_path, const CameraModel& model,
-    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
-    const geometry_msgs::msg::TransformStamped& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
-createProjectionContext(const std::string& depth_image_path, const CameraModel& model,
-                        const Eigen::Matrix4d& camera_to_arm_base,
-                        const Eigen::Matrix4d& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
-    const nlohmann::json& camera_to_arm_base, const nlohmann::json& arm_base_to_map,
-    const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
-    const geometry_msgs::msg::Transform& camera_to_arm_base,
-    const geometry_msgs::msg::Transform& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
-    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
-    const geometry_msgs::msg::TransformStamped& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const std::string& depth_image_path, const sensor_msgs::msg::CameraInfo& camera_info,
-    const Eigen::Matrix4d& camera_to_arm_base, const Eigen::Matrix4d& arm_base_to_map,
-    const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const cv::Mat& depth_image, const CameraModel& model, const nlohmann::json& camera_to_arm_base,
-    const nlohmann::json& arm_base_to_map, const DepthOptions& depth_options);
+// for others) and that a depth scale that is not finite, normal and positive is refused:
+// "depth_scale invalid: 0 is not a finite positive normal number". Every failure is an
+// InputError (input_error.hpp) whose input() names the argument: kOutOfRange for
+// "camera_intrinsics invalid" and the depth scale, kMalformed for "Depth image is empty",
+// kUnsupported for the pixel type, kSizeMismatch for width and height, and the reasons given
+// above for the checks against non-finite points.
 VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
     const cv::Mat& depth_image, const CameraModel& model,
-    const geometry_msgs::msg::Transform& camera_to_arm_base,
-    const geometry_msgs::msg::Transform& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const cv::Mat& depth_image, const CameraModel& model,
-    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
-    const geometry_msgs::msg::TransformStamped& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const cv::Mat& depth_image, const CameraModel& model, const Eigen::Matrix4d& camera_to_arm_base,
-    const Eigen::Matrix4d& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
-createProjectionContext(const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
-                        const nlohmann::json& camera_to_arm_base,
-                        const nlohmann::json& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
-    const geometry_msgs::msg::Transform& camera_to_arm_base,
-    const geometry_msgs::msg::Transform& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext createProjectionContext(
-    const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
-    const geometry_msgs::msg::TransformStamped& camera_to_arm_base,
-    const geometry_msgs::msg::TransformStamped& arm_base_to_map, const DepthOptions& depth_options);
-VANTOREL_BASE_UTILS_PUBLIC ProjectionContext
-createProjectionContext(const cv::Mat& depth_image, const sensor_msgs::msg::CameraInfo& camera_info,
-                        const Eigen::Matrix4d& camera_to_arm_base,
-                        const Eigen::Matrix4d& arm_base_to_map, const DepthOptions& depth_options);
-
-// The depth image file as the path overloads above read it: as stored, so a 16-bit PNG stays
-// 16-bit single-channel and a 32-bit float TIFF stays float (its pixel type is not checked
-// here). Throws std::runtime_error
-// "Failed to read depth image: <path>" for a file that is missing, unreadable, or that the
-// image library cannot decode or refuses.
-VANTOREL_BASE_UTILS_PUBLIC cv::Mat readDepthImage(const std::string& depth_image_path);
+    const Eigen::Isometry3d& camera_to_arm_base, const Eigen::Isometry3d& arm_base_to_map,
+    const DepthOptions& depth_options);
 
 // Pixels are (u, v) = (column, row). Pixels off the image or without depth in the window
 // (see DepthOptions) are dropped silently; the others keep their input order. Every

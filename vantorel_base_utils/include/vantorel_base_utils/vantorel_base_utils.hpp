@@ -5,6 +5,8 @@
 
 #include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/depth_image_file.hpp"
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/json_utils.hpp"
 #include "vantorel_base_utils/logger.hpp"
 #include "vantorel_base_utils/orientation_offset.hpp"

@@ -9,32 +9,35 @@
 
 #include <Eigen/Core>
 
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/projection.hpp"
 
 namespace vantorel_base_utils {
 namespace projection_checks {
 
-// Each returns what is wrong, or nothing.
+// Each returns what is wrong as the InputError to throw, naming the input, or nothing; the
+// reason is kNotFinite unless noted.
 
 // Focal lengths must be finite and normal (a positive denormal passes fx > 0 yet makes every
 // point infinite), the principal point finite. Assumes fx > 0 and fy > 0 were checked.
-std::optional<std::string> intrinsicsProblem(double fx, double fy, double cx, double cy);
+std::optional<InputError> intrinsicsProblem(double fx, double fy, double cx, double cy);
 
-// A finite, normal, positive number of metres per depth unit.
-std::optional<std::string> depthScaleProblem(double depth_scale);
+// A finite, normal, positive number of metres per depth unit (kOutOfRange otherwise).
+std::optional<InputError> depthScaleProblem(double depth_scale);
 
 // Every entry finite.
-std::optional<std::string> transformProblem(const char* name, const Eigen::Matrix4d& transform);
+std::optional<InputError> transformProblem(const char* name, const Eigen::Matrix4d& transform);
 
 // Whether some pixel of the image, at the largest depth the window keeps, could land
 // kFarthestCoordinate metres or farther along an axis of either target frame.
-std::optional<std::string> rangeProblem(const ProjectionContext& ctx);
+std::optional<InputError> rangeProblem(const ProjectionContext& ctx);
 
 constexpr double kFarthestCoordinate = 1e38;  // floats end at 3.4e38
 
 // Everything above and the basic conditions: a 2-D 16-bit or float single-channel image and
-// positive focal lengths. Nothing for a context every projection can read.
-std::optional<std::string> contextProblem(const ProjectionContext& ctx);
+// positive focal lengths (kMalformed, "ProjectionContext is invalid"). Nothing for a context
+// every projection can read.
+std::optional<InputError> contextProblem(const ProjectionContext& ctx);
 
 }  // namespace projection_checks
 }  // namespace vantorel_base_utils

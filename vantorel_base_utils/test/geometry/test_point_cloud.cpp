@@ -117,8 +117,9 @@ vbu::ProjectionContext context(int type, const Eigen::Matrix4d& camera_to_arm_ba
   vbu::DepthOptions options;
   options.min_depth = 300;
   options.max_depth = 4000;
-  return vbu::createProjectionContext(depthImage(type), model, camera_to_arm_base, arm_base_to_map,
-                                      options);
+  return vbu::createProjectionContext(depthImage(type), model,
+                                      Eigen::Isometry3d(camera_to_arm_base),
+                                      Eigen::Isometry3d(arm_base_to_map), options);
 }
 
 vbu::ProjectionContext movedContext(int type) {

@@ -12,15 +12,19 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "support/input_error_reason.hpp"
 #include "support/png_claiming.hpp"
 #include "support/runtime_error_text.hpp"
 #include "support/starts_with.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/depth_image_file.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/transforms.hpp"
 
 namespace vbu = vantorel_base_utils;
+using Reason = vbu::InputError::Reason;
 using nlohmann::json;
+using vantorel_test::inputErrorReason;
 using vantorel_test::pngClaiming;
 using vantorel_test::runtimeErrorText;
 using vantorel_test::startsWith;
@@ -195,6 +199,40 @@ TEST(ProjectionContextFiles, TruncatedOrCorruptPngFilesAreReportedAsUnreadable) 
   }
   std::ofstream(path, std::ios::binary) << png;  // the same path reads again once repaired
   EXPECT_EQ(cv::countNonZero(create().depth != depth), 0);
+
+  // A header larger than the camera is not decoded (a 1 GB image for 100 bytes); it gets the
+  // size message, after the intrinsics check that precedes it.
+  std::ofstream(path, std::ios::binary) << pngClaiming(20000, 20000, png.substr(after_header));
+  const auto create_for = [&](const vbu::CameraModel& camera) {
+    return [&path, camera] {
+      vbu::createProjectionContext(path, camera, Eigen::Matrix4d::Identity(),
+                                   Eigen::Matrix4d::Identity(), 0, 60000, kLogger);
+    };
+  };
+  EXPECT_EQ(runtimeErrorText(create_for(model(64, 48))),
+            "Depth image width does not match CameraInfo: depth_cols=20000 camera_info_width=64");
+  vbu::CameraModel no_focal_length = model(64, 48);
+  no_focal_length.fx = 0;
+  EXPECT_EQ(runtimeErrorText(create_for(no_focal_length)), "camera_intrinsics invalid");
+}
+
+TEST(ProjectionContextFiles, ReadSixteenBitPgmAndKeepTheDocumentedExceptionType) {
+  TempDir dir;
+  std::ofstream(dir.file("depth.pgm"), std::ios::binary)
+      << "P5\n# a comment\n3 2\n65535\n"
+      << std::string("\x03\xe8", 2) + std::string(10, '\0');
+  const auto ctx =
+      vbu::createProjectionContext(dir.file("depth.pgm"), model(3, 2), Eigen::Matrix4d::Identity(),
+                                   Eigen::Matrix4d::Identity(), 0, 60000, kLogger);
+  EXPECT_EQ(ctx.depth.at<std::uint16_t>(0, 0), 1000);
+  // The sixteen forms throw exactly the std::runtime_error they document, no subclass.
+  const auto wider_camera = [&] {
+    vbu::createProjectionContext(dir.file("depth.pgm"), model(4, 2), Eigen::Matrix4d::Identity(),
+                                 Eigen::Matrix4d::Identity(), 0, 1, kLogger);
+  };
+  EXPECT_EQ(runtimeErrorText(wider_camera),
+            "Depth image width does not match CameraInfo: depth_cols=3 camera_info_width=4");
+  EXPECT_EQ(inputErrorReason(wider_camera), std::nullopt);
 }
 
 TEST(ProjectionContextContents, OwnsItsDepthAndComposesTheMapTransform) {
@@ -242,21 +280,8 @@ TEST(ProjectionContextOverloads, EveryInputFormBuildsTheSameContext) {
   to_arm_stamped.transform = to_arm_msg;
   to_map_stamped.transform = to_map_msg;
 
-  vbu::DepthOptions options;
-  options.depth_scale = 1 / 5000.0;
-  options.min_depth = 7;
-  options.max_depth = 9;
   std::vector<vbu::ProjectionContext> built;
-  std::vector<vbu::ProjectionContext> built_with_options;
   const auto with_transforms = [&](const auto& depth_source, const auto& camera) {
-    built_with_options.push_back(
-        vbu::createProjectionContext(depth_source, camera, to_arm_json, to_map_json, options));
-    built_with_options.push_back(
-        vbu::createProjectionContext(depth_source, camera, to_arm_msg, to_map_msg, options));
-    built_with_options.push_back(vbu::createProjectionContext(depth_source, camera, to_arm_stamped,
-                                                              to_map_stamped, options));
-    built_with_options.push_back(
-        vbu::createProjectionContext(depth_source, camera, to_arm, to_map, options));
     built.push_back(vbu::createProjectionContext(depth_source, camera, to_arm_json, to_map_json, 7,
                                                  9, kLogger));
     built.push_back(
@@ -270,20 +295,28 @@ TEST(ProjectionContextOverloads, EveryInputFormBuildsTheSameContext) {
   with_transforms(path, info);
   with_transforms(image, m);
   with_transforms(image, info);
-
   ASSERT_EQ(built.size(), 16u);
-  ASSERT_EQ(built_with_options.size(), 16u);
-  for (const auto* contexts : {&built, &built_with_options}) {
-    for (const vbu::ProjectionContext& ctx : *contexts) {
-      EXPECT_EQ(cv::countNonZero(ctx.depth != image), 0);
-      EXPECT_TRUE(ctx.camera_to_arm_base.isApprox(to_arm, 1e-12));
-      EXPECT_TRUE(ctx.camera_to_map.isApprox(to_map * to_arm, 1e-12));
-      EXPECT_EQ(ctx.fx, 500);
-      EXPECT_EQ(ctx.cy, 240);
-      EXPECT_EQ(ctx.min_depth, 7);
-      EXPECT_EQ(ctx.max_depth, 9);
-      EXPECT_EQ(ctx.depth_scale, contexts == &built ? 0.001 : 1 / 5000.0);
-    }
+
+  // The options entry, its inputs through the converters.
+  vbu::DepthOptions options;
+  options.depth_scale = 1 / 5000.0;
+  options.min_depth = 7;
+  options.max_depth = 9;
+  const vbu::CameraModel converted = vbu::cameraModelFromCameraInfo(info);
+  built.push_back(
+      vbu::createProjectionContext(vbu::readDepthImage(path, converted), converted,
+                                   Eigen::Isometry3d(vbu::toEigenTransform(to_arm_stamped)),
+                                   Eigen::Isometry3d(vbu::toEigenTransform(to_map_json)), options));
+
+  for (const vbu::ProjectionContext& ctx : built) {
+    EXPECT_EQ(cv::countNonZero(ctx.depth != image), 0);
+    EXPECT_TRUE(ctx.camera_to_arm_base.isApprox(to_arm, 1e-12));
+    EXPECT_TRUE(ctx.camera_to_map.isApprox(to_map * to_arm, 1e-12));
+    EXPECT_EQ(ctx.fx, 500);
+    EXPECT_EQ(ctx.cy, 240);
+    EXPECT_EQ(ctx.min_depth, 7);
+    EXPECT_EQ(ctx.max_depth, 9);
+    EXPECT_EQ(ctx.depth_scale, &ctx == &built.back() ? 1 / 5000.0 : 0.001);
   }
 }
 
@@ -293,12 +326,11 @@ TEST(ProjectionContextDepthOptions, TakeFloatMetresFromImagesAndFilesAndAnyDepth
   metres.at<float>(0, 0) = std::nanf("");
   ASSERT_TRUE(cv::imwrite(dir.file("depth.tiff"), metres));
   const vbu::DepthOptions defaults;
+  const Eigen::Isometry3d identity = Eigen::Isometry3d::Identity();
   for (const auto& ctx :
-       {vbu::createProjectionContext(metres, model(4, 3), Eigen::Matrix4d::Identity(),
-                                     Eigen::Matrix4d::Identity(), defaults),
-        vbu::createProjectionContext(dir.file("depth.tiff"), model(4, 3),
-                                     Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(),
-                                     defaults)}) {
+       {vbu::createProjectionContext(metres, model(4, 3), identity, identity, defaults),
+        vbu::createProjectionContext(vbu::readDepthImage(dir.file("depth.tiff"), model(4, 3)),
+                                     model(4, 3), identity, identity, defaults)}) {
     ASSERT_EQ(ctx.depth.type(), CV_32FC1);
     // Metres as they are (the scale only places the window), NaN no depth.
     const auto points = vbu::projectImagePointsToMap(ctx, {{0, 0}, {320, 240}, {3, 2}});
@@ -307,19 +339,19 @@ TEST(ProjectionContextDepthOptions, TakeFloatMetresFromImagesAndFilesAndAnyDepth
   }
   // The overloads without options keep refusing float images; others refuse other types.
   EXPECT_EQ(coreFailure(metres, model(4, 3)), "Depth image must be CV_16UC1, actual type=5");
-  EXPECT_EQ(runtimeErrorText([&] {
-              vbu::createProjectionContext(depthImage(3, 4, CV_8UC1), model(4, 3),
-                                           Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(),
-                                           defaults);
-            }),
-            "Depth image must be CV_16UC1 or CV_32FC1, actual type=0");
+  const auto eight_bit = [&] {
+    vbu::createProjectionContext(depthImage(3, 4, CV_8UC1), model(4, 3), identity, identity,
+                                 defaults);
+  };
+  EXPECT_EQ(runtimeErrorText(eight_bit), "Depth image must be CV_16UC1 or CV_32FC1, actual type=0");
+  // The entry reports the documented checks as InputError too, with a reason.
+  EXPECT_EQ(inputErrorReason(eight_bit), Reason::kUnsupported);
 
   // A TUM RGB-D frame stores 5000 units per metre: raw 7650 on the optical axis is 1.53 m.
   vbu::DepthOptions tum;
   tum.depth_scale = 1 / 5000.0;
-  const auto ctx =
-      vbu::createProjectionContext(depthImage(480, 640) = 7650, model(640, 480),
-                                   Eigen::Matrix4d::Identity(), Eigen::Matrix4d::Identity(), tum);
+  const auto ctx = vbu::createProjectionContext(depthImage(480, 640) = 7650, model(640, 480),
+                                                identity, identity, tum);
   EXPECT_FLOAT_EQ(vbu::projectImagePointsToArmBase(ctx, {{320, 240}}).at(0).z, 1.53f);
 }
 
@@ -329,8 +361,8 @@ TEST(ProjectionContextChecks, RefuseInputsThatWouldGiveNonFinitePoints) {
     vbu::DepthOptions options;
     options.depth_scale = depth_scale;
     return runtimeErrorText([&] {
-      vbu::createProjectionContext(depthImage(480, 640), m, camera_to_arm_base, arm_base_to_map,
-                                   options);
+      vbu::createProjectionContext(depthImage(480, 640), m, Eigen::Isometry3d(camera_to_arm_base),
+                                   Eigen::Isometry3d(arm_base_to_map), options);
     });
   };
   const Eigen::Matrix4d identity = Eigen::Matrix4d::Identity();
@@ -356,6 +388,15 @@ TEST(ProjectionContextChecks, RefuseInputsThatWouldGiveNonFinitePoints) {
   not_finite(0, 3) = INFINITY;
   EXPECT_EQ(failure(model(640, 480), identity, not_finite),
             "arm_base_to_map invalid: entry (0,3)=inf is not finite");
+  // Beyond the documented checks every form throws InputError, naming the input.
+  try {
+    vbu::createProjectionContext(depthImage(480, 640), model(640, 480), identity, not_finite, 0, 1,
+                                 kLogger);
+    ADD_FAILURE() << "no exception";
+  } catch (const vbu::InputError& e) {
+    EXPECT_EQ(e.reason(), Reason::kNotFinite);
+    EXPECT_EQ(e.input(), "arm_base_to_map");
+  }
   not_finite(0, 3) = 0;
   not_finite(1, 1) = std::nan("");
   EXPECT_EQ(failure(model(640, 480), not_finite, identity),

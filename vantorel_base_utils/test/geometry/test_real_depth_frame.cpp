@@ -14,6 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "vantorel_base_utils/camera_calibration.hpp"
+#include "vantorel_base_utils/depth_image_file.hpp"
 #include "vantorel_base_utils/projection.hpp"
 
 namespace {
@@ -40,8 +41,10 @@ TEST(RealDepthFrame, CentralRegionLiesAtTheRawDepthOverFiveThousand) {
 
   DepthOptions tum;
   tum.depth_scale = 1.0 / 5000.0;
-  const Eigen::Matrix4d identity = Eigen::Matrix4d::Identity();
-  const ProjectionContext ctx = createProjectionContext(depth_path, info, identity, identity, tum);
+  const CameraModel camera = cameraModelFromCameraInfo(info);
+  const Eigen::Isometry3d identity = Eigen::Isometry3d::Identity();
+  const ProjectionContext ctx =
+      createProjectionContext(readDepthImage(depth_path, camera), camera, identity, identity, tum);
 
   std::vector<std::array<int, 2>> pixels;
   std::vector<int> raw_depths;

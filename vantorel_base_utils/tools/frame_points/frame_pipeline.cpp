@@ -10,10 +10,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "depth_file.hpp"
 #include "transform_file.hpp"
 #include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/depth_image_file.hpp"
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/point_cloud.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/timer.hpp"
@@ -25,6 +26,16 @@ namespace ymp = vantorel_base_utils::yolo_mask_parser;
 using nlohmann::json;
 
 namespace {
+
+// The library checks the file's header against the calibration before decoding it; its
+// message names the file already.
+cv::Mat readDepthFile(const std::string& path, const sensor_msgs::msg::CameraInfo& camera) {
+  try {
+    return vbu::readDepthImage(path, vbu::cameraModelFromCameraInfo(camera));
+  } catch (const vbu::InputError& e) {
+    throw InputError(e.what());
+  }
+}
 
 // The library's message names the file already; any other exception's text would only
 // confuse a user.
@@ -74,8 +85,10 @@ vbu::ProjectionContext contextOf(const FrameInputs& inputs, const FrameOptions& 
   depth.depth_scale = options.depth_scale;
   depth.min_depth = options.min_depth;
   depth.max_depth = options.max_depth;
-  return vbu::createProjectionContext(inputs.depth, inputs.camera_info, inputs.camera_to_arm_base,
-                                      inputs.arm_base_to_map, depth);
+  return vbu::createProjectionContext(inputs.depth,
+                                      vbu::cameraModelFromCameraInfo(inputs.camera_info),
+                                      Eigen::Isometry3d(inputs.camera_to_arm_base),
+                                      Eigen::Isometry3d(inputs.arm_base_to_map), depth);
 }
 
 // The instances grouped as points.json groups them, so that instance_id k is its k-th instance.
@@ -229,9 +242,7 @@ FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& /
     inputs.camera_info = readCameraInfo(options.camera_path);
     inputs.camera_to_arm_base = readTransformFile(options.camera_to_arm_base_path);
     inputs.arm_base_to_map = readTransformFile(options.arm_base_to_map_path);
-    inputs.depth =
-        decodeDepthFile(options.depth_path, readInputFile(options.depth_path, kMaxInputFileBytes),
-                        inputs.camera_info);
+    inputs.depth = readDepthFile(options.depth_path, inputs.camera_info);
     if (!vbu::cameraInfoHasValidIntrinsics(inputs.camera_info)) {
       throw InputError(options.camera_path + ": no usable focal lengths");
     }

@@ -23,7 +23,8 @@
 
 namespace vantorel_tools {
 
-// Largest detector result and depth image read.
+// Largest detector result read. Depth image files are bound by the library's reader
+// (kMaxDepthFileBytes, the same 64 MiB), transform files by the transform reader.
 constexpr std::size_t kMaxInputFileBytes = std::size_t{64} << 20;
 
 enum class TargetFrame { Map, ArmBase };

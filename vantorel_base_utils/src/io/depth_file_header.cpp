@@ -1,25 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
-// Depth files of the frame tool: the header of a PNG or TIFF read and checked against the
-// calibration before the image is decoded.
-#include "depth_file.hpp"
+// Headers of depth image files (PNG, binary PGM, TIFF) read from their bytes, and the bytes
+// decoded as OpenCV decodes them.
+#include "io/depth_file_header.hpp"
 
-#include <cstdint>
-#include <optional>
+#include <cctype>
+#include <limits>
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "input_file.hpp"
-
-namespace vantorel_tools {
+namespace vantorel_base_utils {
+namespace depth_file {
 
 namespace {
-
-// What a depth file's header says, read before anything is decoded.
-struct DepthHeader {
-  std::uint64_t width = 0;
-  std::uint64_t height = 0;
-  std::string refusal;  // why its pixels are no depth image; empty when they are
-};
 
 std::uint32_t bigEndian32(const std::string& bytes, std::size_t at) {
   std::uint32_t value = 0;
@@ -35,12 +27,73 @@ std::optional<DepthHeader> pngHeaderOf(const std::string& bytes) {
   if (bytes.size() < 33 || bytes.compare(0, kStart.size(), kStart) != 0) {
     return std::nullopt;
   }
-  DepthHeader header{bigEndian32(bytes, 16), bigEndian32(bytes, 20), ""};
+  DepthHeader header{bigEndian32(bytes, 16), bigEndian32(bytes, 20), "", ""};
   const int bit_depth = static_cast<unsigned char>(bytes[24]);
   const int colour_type = static_cast<unsigned char>(bytes[25]);  // 0: greyscale
   if (bit_depth != 16 || colour_type != 0) {
-    header.refusal = "depth image must be 16-bit single channel, got a PNG of bit depth " +
-                     std::to_string(bit_depth) + " and colour type " + std::to_string(colour_type);
+    header.not_depth = "depth image must be 16-bit single channel, got a PNG of bit depth " +
+                       std::to_string(bit_depth) + " and colour type " +
+                       std::to_string(colour_type);
+  }
+  return header;
+}
+
+// The numbers of a binary PGM header ("P5", width, height, maximum), each after white space
+// and comments, as the format allows.
+class PgmHeaderReader {
+ public:
+  explicit PgmHeaderReader(const std::string& bytes) : bytes_(bytes) {}
+
+  std::optional<std::uint64_t> number() {
+    skipSpaceAndComments();
+    std::uint64_t value = 0;
+    const std::size_t start = at_;
+    constexpr std::uint64_t kLargest = std::numeric_limits<std::uint32_t>::max();
+    while (at_ < bytes_.size() && std::isdigit(static_cast<unsigned char>(bytes_[at_])) != 0) {
+      value = value * 10 + static_cast<std::uint64_t>(bytes_[at_++] - '0');
+      if (value > kLargest) {
+        return std::nullopt;
+      }
+    }
+    return at_ > start ? std::optional<std::uint64_t>(value) : std::nullopt;
+  }
+
+ private:
+  void skipSpaceAndComments() {
+    while (at_ < bytes_.size()) {
+      const char c = bytes_[at_];
+      if (c == '#') {
+        while (at_ < bytes_.size() && bytes_[at_] != '\n' && bytes_[at_] != '\r') {
+          ++at_;
+        }
+      } else if (std::isspace(static_cast<unsigned char>(c)) != 0) {
+        ++at_;
+      } else {
+        return;
+      }
+    }
+  }
+
+  const std::string& bytes_;
+  std::size_t at_ = 2;  // after "P5"
+};
+
+std::optional<DepthHeader> pgmHeaderOf(const std::string& bytes) {
+  if (bytes.size() < 3 || bytes.compare(0, 2, "P5") != 0 ||
+      std::isspace(static_cast<unsigned char>(bytes[2])) == 0) {
+    return std::nullopt;
+  }
+  PgmHeaderReader reader(bytes);
+  const auto width = reader.number();
+  const auto height = reader.number();
+  const auto maximum = reader.number();
+  if (!width || !height || !maximum) {
+    return DepthHeader{0, 0, "", "PGM header without width, height and maximum"};
+  }
+  DepthHeader header{*width, *height, "", ""};
+  if (*maximum <= 255) {
+    header.not_depth = "depth image must be 16-bit single channel, got a PGM of maximum " +
+                       std::to_string(*maximum);
   }
   return header;
 }
@@ -97,15 +150,13 @@ class TiffDirectory {
   std::size_t at_ = 0;
 };
 
-// Single-channel 16-bit unsigned or 32-bit float samples, and strips or tiles no larger than
-// the image, since the decoder allocates one strip or tile before it reads the pixels.
 std::optional<DepthHeader> tiffHeaderOf(const std::string& bytes) {
   const std::optional<TiffDirectory> directory = TiffDirectory::of(bytes);
   if (!directory) {
     return std::nullopt;
   }
   if (!directory->intact()) {
-    return DepthHeader{0, 0, "TIFF image directory lies outside the file"};
+    return DepthHeader{0, 0, "", "TIFF image directory lies outside the file"};
   }
   const auto width = directory->value(256, 0);
   const auto height = directory->value(257, 0);
@@ -116,70 +167,45 @@ std::optional<DepthHeader> tiffHeaderOf(const std::string& bytes) {
   const auto tile_width = directory->value(322, 0);
   const auto tile_height = directory->value(323, 0);
   if (!width || !height || !rows_per_strip || !tile_width || !tile_height) {
-    return DepthHeader{0, 0, "TIFF image size, strips or tiles not stated as single numbers"};
+    return DepthHeader{0, 0, "", "TIFF image size, strips or tiles not stated as single numbers"};
   }
-  DepthHeader header{*width, *height, ""};
+  DepthHeader header{*width, *height, "", ""};
   const bool depth_samples =
       channels == 1u && ((bits == 16u && format == 1u) || (bits == 32u && format == 3u));
   constexpr std::uint32_t kTileStep = 16;  // tiles may overhang the image by less than this
   if (!depth_samples) {
-    header.refusal = "depth image must be single channel 16-bit unsigned or 32-bit float";
-  } else if ((*rows_per_strip > *height && *rows_per_strip != 0xFFFFFFFFU) ||
-             *tile_width > *width + kTileStep || *tile_height > *height + kTileStep) {
-    header.refusal = "TIFF strips or tiles larger than the image";
+    header.not_depth = "depth image must be single channel 16-bit unsigned or 32-bit float";
+  }
+  if ((*rows_per_strip > *height && *rows_per_strip != 0xFFFFFFFFU) ||
+      *tile_width > *width + kTileStep || *tile_height > *height + kTileStep) {
+    header.broken = "TIFF strips or tiles larger than the image";
   }
   return header;
 }
 
-std::string sizeMismatch(const std::string& path, std::uint64_t width, std::uint64_t height,
-                         const sensor_msgs::msg::CameraInfo& camera) {
-  return path + ": depth image is " + std::to_string(width) + "x" + std::to_string(height) +
-         " but the calibration says " + std::to_string(camera.width) + "x" +
-         std::to_string(camera.height);
-}
-
 }  // namespace
 
-cv::Mat decodeDepthFile(const std::string& path, const std::string& bytes,
-                        const sensor_msgs::msg::CameraInfo& camera) {
-  std::optional<DepthHeader> header = pngHeaderOf(bytes);
-  if (!header) {
-    header = tiffHeaderOf(bytes);
+std::optional<DepthHeader> depthHeaderOf(const std::string& bytes) {
+  for (const auto reader : {pngHeaderOf, pgmHeaderOf, tiffHeaderOf}) {
+    if (std::optional<DepthHeader> header = reader(bytes)) {
+      return header;
+    }
   }
-  if (!header) {
-    throw InputError(path +
-                     ": not a depth image (a 16-bit greyscale PNG, or 32-bit float "
-                     "metres as a single-channel TIFF)");
+  return std::nullopt;
+}
+
+cv::Mat decodeUnchanged(const std::string& bytes) {
+  if (bytes.empty() || bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    return cv::Mat();  // the decoder's buffer view counts bytes in int
   }
-  if (!header->refusal.empty()) {
-    throw InputError(path + ": " + header->refusal);
-  }
-  if (header->width != camera.width || header->height != camera.height) {
-    throw InputError(sizeMismatch(path, header->width, header->height, camera));
-  }
-  cv::Mat depth;
   try {
     const cv::_InputArray encoded(reinterpret_cast<const uchar*>(bytes.data()),
                                   static_cast<int>(bytes.size()));
-    depth = cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
+    return cv::imdecode(encoded, cv::IMREAD_UNCHANGED);
   } catch (const cv::Exception&) {
-    depth = cv::Mat();
+    return cv::Mat();  // a header OpenCV refuses by throwing: as unreadable as a truncated file
   }
-  if (depth.empty()) {
-    throw InputError(path + ": not an image OpenCV can read");
-  }
-  if (depth.type() != CV_16UC1 && depth.type() != CV_32FC1) {
-    throw InputError(path +
-                     ": depth image must be 16-bit or 32-bit float single channel, got "
-                     "OpenCV type " +
-                     std::to_string(depth.type()));
-  }
-  if (depth.cols != static_cast<int>(camera.width) ||
-      depth.rows != static_cast<int>(camera.height)) {
-    throw InputError(sizeMismatch(path, static_cast<std::uint64_t>(depth.cols),
-                                  static_cast<std::uint64_t>(depth.rows), camera));
-  }
-  return depth;
 }
 
-}  // namespace vantorel_tools
+}  // namespace depth_file
+}  // namespace vantorel_base_utils
