@@ -56,7 +56,7 @@ constexpr float kIouThreshold = 0.5F;
 
 enum Stage { kParse, kFilterNms, kPixelMap, kProjection, kStages };
 constexpr std::array<const char*, kStages> kStageNames = {
-    "parse", "filter + NMS", "pixel map (decode, cut, re-encode, scan)", "projection to map"};
+    "parse", "filter + NMS", "pixel map (decode, cut, scan)", "projection to map"};
 
 struct RoadResult {
   PixelMap pixels;
@@ -257,12 +257,6 @@ PixelMap pixelMapObviously(const Document& doc, const std::vector<Detection>& ke
     }
     if (window.empty()) {
       continue;
-    }
-    std::vector<std::uint8_t> png;  // every window goes back out as Base64 PNG, as specified
-    cv::imencode(".png", window, png);
-    const std::string text = ymp::encodeBase64(png.data(), png.size());
-    if (text.empty()) {
-      std::abort();
     }
     std::vector<Pixel> pixels;
     scanBytewise(window, ox, oy, pixels);

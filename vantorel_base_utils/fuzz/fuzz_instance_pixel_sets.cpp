@@ -10,8 +10,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "detection/mask_codec.hpp"
@@ -104,12 +106,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     parsed.instance_masks[index] = mask;
   }
+  // The map, which skips the window records, must hold exactly the pixels of the records,
+  // and fail exactly when they do.
+  std::optional<ymp::InstancePixelMap> map;
+  std::optional<ymp::InstancePixelMap> from_sets;
   try {
-    const ymp::InstancePixelMap map =
-        ymp::buildInstancePixelMap(parsed, vantorel_fuzz::quietLogger());
-    (void)ymp::instancePixelMapToJson(map).dump();
+    map = ymp::buildInstancePixelMap(parsed, vantorel_fuzz::quietLogger());
+    (void)ymp::instancePixelMapToJson(*map).dump();
   } catch (const std::exception&) {
-    return 0;  // broken instance masks refuse the frame by exception, never by a crash
+    // broken instance masks refuse the frame by exception, never by a crash
+  }
+  try {
+    from_sets.emplace();
+    for (const auto& set : ymp::buildInstancePixelSets(parsed, vantorel_fuzz::quietLogger())) {
+      if (!set.pixels.empty()) {
+        (*from_sets)[std::to_string(set.cls)].push_back(set.pixels);
+      }
+    }
+  } catch (const std::exception&) {
+    from_sets.reset();
+  }
+  if (map != from_sets) {
+    std::abort();
   }
   return 0;
 }

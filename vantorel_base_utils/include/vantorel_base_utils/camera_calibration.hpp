@@ -10,6 +10,7 @@
 #include <rclcpp/logger.hpp>
 #include <sensor_msgs/msg/camera_info.hpp>
 
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/visibility_control.hpp"
 
 namespace vantorel_base_utils {
@@ -29,11 +30,13 @@ constexpr std::size_t kMaxCalibrationFileBytes = std::size_t{1} << 20;
 // rectification and an all-zero projection matrix (the camera model then takes its
 // intrinsics from k). Matrix entries are numbers as readYamlToJson types them.
 //
-// Throws std::runtime_error "<path>: cannot open file", "<path>: not a regular file",
-// "<path>: larger than 1048576 bytes" (kMaxCalibrationFileBytes), or "<path>: not a camera
-// calibration: <reason>" for text that is not YAML ("not valid YAML (line 3, column 7)") and
-// for missing or malformed members ("camera_matrix.data must hold 9 numbers"). Nothing is
-// logged; `logger` is kept for the callers written against earlier versions.
+// Throws InputError (input_error.hpp) naming the file: kUnreadable for "<path>: cannot open
+// file", "<path>: not a regular file" and "<path>: larger than 1048576 bytes"
+// (kMaxCalibrationFileBytes); "<path>: not a camera calibration: <reason>" for text that is
+// not YAML ("not valid YAML (line 3, column 7)") and for missing or malformed members
+// ("camera_matrix.data must hold 9 numbers"), kMalformed, or kOutOfRange for a size outside
+// 0 to 1,000,000, or kOverLimit for a document beyond the YAML loading bounds. Nothing is
+// logged; `logger` is accepted like the library's other readers take one, and not used.
 VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(
     const std::string& path, const rclcpp::Logger& logger);
 
@@ -50,10 +53,10 @@ VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::CameraInfo cameraInfoFromCalibratio
 // coefficients, empty names). Names are taken exactly as written. A trailing "---" and
 // further messages after the first are ignored.
 //
-// Throws std::runtime_error naming the file and, for bad content, the member:
-// "<path>: not a CameraInfo message as ros2 topic echo prints it: k must hold 9 numbers",
-// "<path>: not a camera file: not valid YAML (line 2, column 1)", and the file errors of
-// cameraInfoFromCalibrationFile. Nothing is logged.
+// Throws InputError naming the file and, for bad content, the member, with the reasons of
+// cameraInfoFromCalibrationFile: "<path>: not a CameraInfo message as ros2 topic echo prints
+// it: k must hold 9 numbers", "<path>: not a camera file: not valid YAML (line 2, column 1)",
+// and the file errors above. Nothing is logged.
 VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::CameraInfo cameraInfoFromFile(const std::string& path);
 
 }  // namespace vantorel_base_utils

@@ -11,6 +11,7 @@
 #include <opencv2/core/mat.hpp>
 
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/visibility_control.hpp"
 
 namespace vantorel_base_utils {

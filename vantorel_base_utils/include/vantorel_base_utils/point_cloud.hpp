@@ -6,7 +6,7 @@
 // Every cloud holds the fields x, y, z (FLOAT32, offsets 0, 4, 8) in the host's byte order,
 // as is_bigendian states (little-endian on x86-64 and ARM64), packed without padding, with
 // row_step = point_step * width, and the header exactly as given. A cloud whose row would
-// exceed 4 GiB, which row_step cannot state, throws std::length_error.
+// exceed 4 GiB, which row_step cannot state, throws InputError kOverLimit (input_error.hpp).
 #ifndef VANTOREL_BASE_UTILS__POINT_CLOUD_HPP_
 #define VANTOREL_BASE_UTILS__POINT_CLOUD_HPP_
 
@@ -16,6 +16,7 @@
 #include <sensor_msgs/msg/point_cloud2.hpp>
 #include <std_msgs/msg/header.hpp>
 
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/visibility_control.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
@@ -36,7 +37,8 @@ VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::PointCloud2 pointCloud2FromPoints(
 // it: height and width of the image, the point of pixel (u, v) at index v * width + u, NaN
 // in x, y and z for a pixel without depth in the context's window, is_dense false. A pixel
 // with depth lands where projecting it as a pixel list puts it.
-// Throws std::runtime_error("ProjectionContext is invalid") as the projections do.
+// Throws InputError kMalformed "ProjectionContext is invalid" for a context the projections
+// refuse.
 VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::PointCloud2 organizedPointCloud2(
     const ProjectionContext& ctx, CloudFrame frame, const std_msgs::msg::Header& header);
 
@@ -47,9 +49,9 @@ VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::PointCloud2 organizedPointCloud2(
 // instance_id k marks the points of the k-th instance, whose pixels are the k-th instance
 // array of the JSON; 0 is never used, so a merged cloud can keep it for "no instance". An
 // instance whose pixels all lack depth keeps its number and has no points.
-// Throws std::runtime_error("ProjectionContext is invalid") as the projections do, and
-// "instance pixel map key \"<key>\" is not a class id from 0 to 2147483647" for a key that
-// is not the decimal text of such an id.
+// Throws InputError: kMalformed "ProjectionContext is invalid" for a context the projections
+// refuse, and "instance pixel map key \"<key>\" is not a class id from 0 to 2147483647" for
+// a key that is not the decimal text of such an id (kOutOfRange for a negative id).
 VANTOREL_BASE_UTILS_PUBLIC sensor_msgs::msg::PointCloud2 instancePointCloud2(
     const ProjectionContext& ctx, const yolo_mask_parser::InstancePixelMap& pixel_map,
     CloudFrame frame, const std_msgs::msg::Header& header);

@@ -28,6 +28,7 @@
 #include <sensor_msgs/msg/camera_info.hpp>
 
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/visibility_control.hpp"
 
 namespace vantorel_base_utils {

@@ -10,13 +10,14 @@
 #include <nlohmann/json.hpp>
 #include <rclcpp/logger.hpp>
 
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/visibility_control.hpp"
 
 namespace vantorel_base_utils {
 
 // Bounds of one conversion. Aliases make yaml-cpp share nodes, so a few hundred bytes of
 // YAML can stand for billions of nodes once expanded; these limits stop such documents
-// with a std::runtime_error long before memory runs out.
+// with an InputError (kOverLimit) long before memory runs out.
 constexpr std::size_t kYamlMaxConvertedNodes = 1'000'000;
 constexpr std::size_t kYamlMaxConvertedBytes = std::size_t{64} << 20;  // scalar and key text
 constexpr std::size_t kYamlMaxDepth = 1000;
@@ -34,7 +35,8 @@ VANTOREL_BASE_UTILS_PUBLIC YAML::Node readYaml(const std::string& file_path,
                                                const rclcpp::Logger& logger);
 
 // Scalars become integers, floats, booleans or strings, tried in that order. Throws
-// std::runtime_error naming the node path ($.key[index]) on failure.
+// std::runtime_error naming the node path ($.key[index]) on failure; a document beyond the
+// conversion bounds above throws InputError kOverLimit (input_error.hpp), also naming it.
 VANTOREL_BASE_UTILS_PUBLIC nlohmann::json yamlNodeToJson(const YAML::Node& node);
 
 // readYaml followed by the conversion; errors inside the elements of a top-level

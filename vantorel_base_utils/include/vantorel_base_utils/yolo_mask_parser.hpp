@@ -17,6 +17,7 @@
 #include <opencv2/core/mat.hpp>
 #include <rclcpp/logger.hpp>
 
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/visibility_control.hpp"
 
 namespace vantorel_base_utils {
@@ -49,8 +50,10 @@ struct ParsedYolo {
 };
 
 // Throws the JSON library's exceptions for malformed documents and std::runtime_error for
-// mismatched list lengths, malformed instance-mask entries, and class ids or mask sizes
-// that are not representable as int. Logs (ERROR) only parse errors and length mismatches.
+// mismatched list lengths and malformed instance-mask entries; class ids or mask sizes that
+// int cannot hold throw InputError kOutOfRange naming the list ("yolo_result cls_list[2]
+// value 3e+09 is outside the range of int"). Logs (ERROR) only parse errors and length
+// mismatches.
 VANTOREL_BASE_UTILS_PUBLIC ParsedYolo parseYoloResult(const std::string& yolo_result,
                                                       const rclcpp::Logger& logger);
 
@@ -99,20 +102,43 @@ struct MaskBudget {
 };
 
 // One record per detection. A broken class mask is logged (WARN) and skipped; a broken or
-// misfitting instance mask throws std::runtime_error. Uses the default budget.
+// misfitting instance mask throws std::runtime_error. Within the default budget, as
+// buildInstancePixels below: beyond it a class mask is skipped the same way, an instance
+// mask or a window throws InputError kOverLimit.
 VANTOREL_BASE_UTILS_PUBLIC std::vector<InstancePixelSet> buildInstancePixelSets(
     const ParsedYolo& parsed, const rclcpp::Logger& logger);
+
+// The non-empty pixel lists of buildInstancePixelSets grouped by class, without cutting out
+// and encoding the windows that the map does not hold. Fails and logs as
+// buildInstancePixelSets does, then logs (DEBUG) the counts. Uses the default budget.
 VANTOREL_BASE_UTILS_PUBLIC InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed,
                                                                   const rclcpp::Logger& logger);
 
-// The same within `budget`. A class mask beyond it is a broken class mask (a WARN line naming
-// the sizes, then skipped); an instance mask beyond it, or a window that would take the call
-// past its budget, throws std::runtime_error naming the mask.
-VANTOREL_BASE_UTILS_PUBLIC std::vector<InstancePixelSet> buildInstancePixelSets(
-    const ParsedYolo& parsed, const rclcpp::Logger& logger, const MaskBudget& budget);
-VANTOREL_BASE_UTILS_PUBLIC InstancePixelMap buildInstancePixelMap(const ParsedYolo& parsed,
-                                                                  const rclcpp::Logger& logger,
-                                                                  const MaskBudget& budget);
+// One detection's image pixels: what a projection takes of an InstancePixelSet.
+struct InstancePixels {
+  std::size_t index = 0;  // the detection's index
+  int cls = 0;
+  std::vector<std::array<int, 2>> pixels;  // as InstancePixelSet::pixels
+};
+
+struct InstancePixelsResult {
+  std::vector<InstancePixels> instances;  // one per detection, in detection order
+  // Every class mask left out, in key order (collection "masks_base64", key the mask's key):
+  // kMalformed for one that does not decode, kSizeMismatch for one larger than the frame,
+  // kOverLimit for one beyond the budget.
+  std::vector<DroppedInput> dropped;
+};
+
+// The pixels of buildInstancePixelSets for every detection, within `budget`, and the class
+// masks it left out. A class mask that does not decode or exceeds the budget is logged (WARN)
+// as there, left out and listed in `dropped`, so that a caller can refuse the frame or go on.
+// An instance mask that does not decode or fit its box throws std::runtime_error as there;
+// one beyond the budget, or a window that would take the call past it, throws InputError
+// (kSizeMismatch or kOverLimit) naming the mask; corners beyond int throw InputError
+// kOutOfRange.
+VANTOREL_BASE_UTILS_PUBLIC InstancePixelsResult
+buildInstancePixels(const ParsedYolo& parsed, const rclcpp::Logger& logger,
+                    const MaskBudget& budget = MaskBudget{});
 
 // {"<cls>": {"dirts": [[[x, y], ...], ...]}, ...}
 VANTOREL_BASE_UTILS_PUBLIC nlohmann::json instancePixelMapToJson(const InstancePixelMap& map);

@@ -15,6 +15,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "detection/png_fast_path/png_gray_decode.hpp"
+#include "vantorel_base_utils/input_error.hpp"
 
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {
@@ -208,16 +209,18 @@ void checkLimits(const DeclaredSize& size, const std::string& label, const MaskL
   const bool frame_known = limits.frame.width > 0 && limits.frame.height > 0;
   if (frame_known && (size.width > static_cast<std::uint64_t>(limits.frame.width) ||
                       size.height > static_cast<std::uint64_t>(limits.frame.height))) {
-    throw std::runtime_error(label + " is " + sizeText(size.width, size.height) +
-                             " pixels, larger than the " +
-                             sizeText(static_cast<std::uint64_t>(limits.frame.width),
-                                      static_cast<std::uint64_t>(limits.frame.height)) +
-                             " frame");
+    throw InputError(InputError::Reason::kSizeMismatch, label,
+                     label + " is " + sizeText(size.width, size.height) +
+                         " pixels, larger than the " +
+                         sizeText(static_cast<std::uint64_t>(limits.frame.width),
+                                  static_cast<std::uint64_t>(limits.frame.height)) +
+                         " frame");
   }
   if (size.width * size.height > limits.pixels_left) {
-    throw std::runtime_error(label + " is " + sizeText(size.width, size.height) +
-                             " pixels, more than the " + std::to_string(limits.pixels_left) +
-                             " left of this call's mask budget");
+    throw InputError(InputError::Reason::kOverLimit, label,
+                     label + " is " + sizeText(size.width, size.height) +
+                         " pixels, more than the " + std::to_string(limits.pixels_left) +
+                         " left of this call's mask budget");
   }
 }
 

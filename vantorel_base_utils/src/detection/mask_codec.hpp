@@ -41,8 +41,9 @@ std::string encodeBase64(const std::uint8_t* data, std::size_t size);
 // Decodes PNG, JPEG or BMP to an 8-bit single-channel image, never empty, exactly as the
 // image library's grayscale decoding does. Throws std::runtime_error "<label> is empty or
 // invalid Base64" or "<label> PNG decode failed", the latter also for other formats and for
-// images declaring more than kMaxMaskPixels; and, naming the sizes, for images beyond
-// `limits`, before anything is allocated for them.
+// images declaring more than kMaxMaskPixels; and InputError naming the sizes for images
+// beyond `limits` (kSizeMismatch: larger than the frame; kOverLimit: beyond the budget),
+// before anything is allocated for them.
 cv::Mat decodeMaskBase64(const std::string& text, const std::string& label,
                          const MaskLimits& limits);
 cv::Mat decodeMaskBase64(const std::string& text, const std::string& label);

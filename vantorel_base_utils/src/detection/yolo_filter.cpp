@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include <rclcpp/logging.hpp>
 
+#include "detection/class_id_text.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace vantorel_base_utils {
@@ -23,23 +25,23 @@ ParsedYolo carryOver(const ParsedYolo& parsed, const std::vector<bool>& keep) {
   ParsedYolo result;
   result.success = parsed.success;
   result.message = parsed.message;
-  std::set<std::string> kept_classes;
+  std::set<int> kept_classes;
   for (std::size_t position = 0; position < parsed.detections.size(); ++position) {
     if (!keep[position]) {
       continue;
     }
     const YoloDetection& detection = parsed.detections[position];
     result.detections.push_back(detection);
-    kept_classes.insert(std::to_string(detection.cls));
+    kept_classes.insert(detection.cls);
     const auto mask = parsed.instance_masks.find(detection.index);
     if (mask != parsed.instance_masks.end()) {
       result.instance_masks.insert(*mask);
     }
   }
-  for (const auto& key : kept_classes) {
-    const auto mask = parsed.masks_base64.find(key);
-    if (mask != parsed.masks_base64.end()) {
-      result.masks_base64.insert(*mask);
+  for (const auto& entry : parsed.masks_base64) {
+    const std::optional<int> cls = classIdOfText(entry.first);
+    if (cls && kept_classes.count(*cls) != 0) {
+      result.masks_base64.insert(result.masks_base64.end(), entry);  // in key order already
     }
   }
   return result;

@@ -28,8 +28,9 @@ int toInt(const json& value, const std::string& where) {
                                 ? !intOfJsonInteger(value).has_value()
                                 : value.is_number_float() && !truncatesIntoInt(value.get<double>());
   if (out_of_range) {
-    throw std::runtime_error("yolo_result " + where + " value " + value.dump() +
-                             " is outside the range of int");
+    throw InputError(
+        InputError::Reason::kOutOfRange, "yolo_result " + where,
+        "yolo_result " + where + " value " + value.dump() + " is outside the range of int");
   }
   return value.get<int>();  // booleans convert; other types raise the JSON library's type error
 }

@@ -2,12 +2,13 @@
 // PointCloud2 messages of projected points, written straight into the message's byte buffer.
 #include "vantorel_base_utils/point_cloud.hpp"
 
-#include <charconv>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "detection/class_id_text.hpp"
 #include "geometry/projection_checks.hpp"
 #include "geometry/projection_kernel.hpp"
 
@@ -38,8 +39,9 @@ PointCloud2 emptyCloud(const std_msgs::msg::Header& header, std::uint32_t height
   const std::uint64_t row_bytes = std::uint64_t{point_step} * width;
   if (width > std::numeric_limits<std::uint32_t>::max() ||
       row_bytes > std::numeric_limits<std::uint32_t>::max()) {
-    throw std::length_error("a point cloud row of " + std::to_string(row_bytes) +
-                            " bytes is beyond what PointCloud2's row_step can state");
+    throw InputError(InputError::Reason::kOverLimit, "points",
+                     "a point cloud row of " + std::to_string(row_bytes) +
+                         " bytes is beyond what PointCloud2's row_step can state");
   }
   PointCloud2 cloud;
   cloud.header = header;
@@ -64,7 +66,8 @@ ProjectionContext contextFor(const ProjectionContext& ctx, CloudFrame frame) {
     view.camera_to_map.setIdentity();
   }
   if (projection_checks::contextProblem(view)) {
-    throw std::runtime_error("ProjectionContext is invalid");
+    throw InputError(InputError::Reason::kMalformed, "ProjectionContext",
+                     "ProjectionContext is invalid");
   }
   return view;
 }
@@ -74,13 +77,14 @@ const Eigen::Matrix4d& cameraToTarget(const ProjectionContext& ctx, CloudFrame f
 }
 
 std::uint32_t classIdOf(const std::string& key) {
-  int id = -1;
-  const char* end = key.data() + key.size();
-  if (std::from_chars(key.data(), end, id).ptr != end || id < 0 || std::to_string(id) != key) {
-    throw std::runtime_error("instance pixel map key \"" + key +
-                             "\" is not a class id from 0 to 2147483647");
+  const std::optional<int> id = yolo_mask_parser::classIdOfText(key);
+  if (!id || *id < 0) {
+    throw InputError(
+        id ? InputError::Reason::kOutOfRange : InputError::Reason::kMalformed,
+        "instance pixel map key \"" + key + "\"",
+        "instance pixel map key \"" + key + "\" is not a class id from 0 to 2147483647");
   }
-  return static_cast<std::uint32_t>(id);
+  return static_cast<std::uint32_t>(*id);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "io/yaml_text.hpp"
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/regular_file.hpp"
 
 namespace vantorel_base_utils {
@@ -27,8 +28,11 @@ namespace {
 constexpr long long kMaxImageSide = 1'000'000;
 constexpr long long kMaxUint32 = std::numeric_limits<std::uint32_t>::max();
 
-[[noreturn]] void invalid(const std::string& reason) {
-  throw std::runtime_error(reason);
+using Reason = InputError::Reason;
+
+// What is wrong with the content, without the file's name, which describingFailures adds.
+[[noreturn]] void invalid(const std::string& reason, Reason kind = Reason::kMalformed) {
+  throw InputError(kind, "", reason);
 }
 
 // A number as the YAML-to-JSON conversion reads one: an int (any base yaml-cpp detects),
@@ -121,7 +125,7 @@ class Members {
       invalid(nameOf(key) + " must be a whole number");
     }
     if (value < min || value > max) {
-      invalid(nameOf(key) + " out of range");
+      invalid(nameOf(key) + " out of range", Reason::kOutOfRange);
     }
     return value;
   }
@@ -319,9 +323,12 @@ auto describingFailures(const std::string& path, const char* prefix, Read&& read
   try {
     return read();
   } catch (const YAML::Exception&) {
-    throw std::runtime_error(path + ": " + prefix + ": a member of an unexpected kind");
+    throw InputError(Reason::kMalformed, path,
+                     path + ": " + prefix + ": a member of an unexpected kind");
+  } catch (const InputError& e) {
+    throw InputError(e.reason(), path, path + ": " + prefix + ": " + e.what());
   } catch (const std::runtime_error& e) {
-    throw std::runtime_error(path + ": " + prefix + ": " + e.what());
+    throw InputError(Reason::kMalformed, path, path + ": " + prefix + ": " + e.what());
   }
 }
 
@@ -333,14 +340,15 @@ YAML::Node readCameraFile(const std::string& path, const char* prefix) {
     text = readRegularFile(path, kMaxCalibrationFileBytes);
   } catch (const FileReadError& e) {
     const bool missing = e.reason() == FileReadError::Reason::kCannotOpen;
-    throw std::runtime_error(path + ": " + (missing ? std::string("cannot open file") : e.what()));
+    throw InputError(Reason::kUnreadable, path,
+                     path + ": " + (missing ? std::string("cannot open file") : e.what()));
   }
   return describingFailures(path, prefix, [&] {
     try {
       return parseYamlText(text);
     } catch (const YAML::ParserException& e) {
       if (e.mark.is_null()) {
-        invalid(e.msg);  // one of our own bounds, phrased by us
+        invalid(e.msg, Reason::kOverLimit);  // one of our own bounds, phrased by us
       }
       invalid("not valid YAML (line " + std::to_string(e.mark.line + 1) + ", column " +
               std::to_string(e.mark.column + 1) + ")");
@@ -366,8 +374,10 @@ sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(const std::string& pa
       } catch (const std::runtime_error&) {
       }
       if (form && *form != CameraFileForm::kCalibration) {
+        const auto* refused = dynamic_cast<const InputError*>(&e);
         invalid(std::string(e.what()) + " (the file is a CameraInfo message, which " +
-                "cameraInfoFromFile reads)");
+                    "cameraInfoFromFile reads)",
+                refused != nullptr ? refused->reason() : Reason::kMalformed);
       }
       throw;
     }

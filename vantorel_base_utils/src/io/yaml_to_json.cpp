@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/yaml_utils.hpp"
 
 namespace vantorel_base_utils {
@@ -44,26 +45,29 @@ bool mayBeBoolean(const std::string& text) {
 
 void ConversionBudget::countNode(const NodePath& path) {
   if (++nodes_ > kYamlMaxConvertedNodes) {
-    throw std::runtime_error("YAML document too large to convert at " + path.text() +
-                             ": more than " + std::to_string(kYamlMaxConvertedNodes) +
-                             " nodes (aliases expand to a copy per use)");
+    throw InputError(InputError::Reason::kOverLimit, path.text(),
+                     "YAML document too large to convert at " + path.text() + ": more than " +
+                         std::to_string(kYamlMaxConvertedNodes) +
+                         " nodes (aliases expand to a copy per use)");
   }
 }
 
 void ConversionBudget::countText(std::size_t length, const NodePath& path) {
   bytes_ += length;
   if (bytes_ > kYamlMaxConvertedBytes) {
-    throw std::runtime_error("YAML document too large to convert at " + path.text() +
-                             ": more than " + std::to_string(kYamlMaxConvertedBytes) +
-                             " bytes of text (aliases expand to a copy per use)");
+    throw InputError(InputError::Reason::kOverLimit, path.text(),
+                     "YAML document too large to convert at " + path.text() + ": more than " +
+                         std::to_string(kYamlMaxConvertedBytes) +
+                         " bytes of text (aliases expand to a copy per use)");
   }
 }
 
 ConversionBudget::Level::Level(ConversionBudget& budget, const NodePath& path) : budget_(budget) {
   if (++budget_.depth_ > kYamlMaxDepth) {
     --budget_.depth_;
-    throw std::runtime_error("YAML document nested too deeply at " + path.text() + ": more than " +
-                             std::to_string(kYamlMaxDepth) + " levels");
+    throw InputError(InputError::Reason::kOverLimit, path.text(),
+                     "YAML document nested too deeply at " + path.text() + ": more than " +
+                         std::to_string(kYamlMaxDepth) + " levels");
   }
 }
 

@@ -14,10 +14,12 @@
 #include <opencv2/core.hpp>
 
 #include "detection/mask_codec.hpp"
+#include "support/input_error_reason.hpp"
 #include "support/log_capture.hpp"
 #include "support/runtime_error_text.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
+namespace vbu = vantorel_base_utils;
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
 using nlohmann::json;
 using vantorel_test::LogCapture;
@@ -67,6 +69,13 @@ TEST(InstancePixelSets, CutsClassMasksToTheClampedBox) {
     EXPECT_EQ(sets[i].x2, 0.F);
     EXPECT_EQ(sets[i].index, i);
   }
+
+  // Two boxes over the whole class mask: each record owns its pixels, so changing one
+  // record's mask leaves the other's alone.
+  parsed.detections = {detection(0, 7, 0, 0, 10, 10), detection(1, 7, -1, -1, 20, 20)};
+  auto whole = ymp::buildInstancePixelSets(parsed, kLogger);
+  whole[0].roi_mask.setTo(0);
+  EXPECT_EQ(cv::countNonZero(whole[1].roi_mask), 100);
 }
 
 TEST(InstancePixelSets, ScansEveryByteInRowOrder) {
@@ -163,6 +172,15 @@ TEST(InstancePixelMap, GroupsNonEmptyInstancesAndLogsBrokenClassMasks) {
   EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_DEBUG,
                           "buildInstancePixelMap: detections=0 classes_with_instances=0"),
             1);
+
+  // The map takes no window records on its way, yet holds exactly their pixels.
+  ymp::InstancePixelMap from_sets;
+  for (const auto& set : ymp::buildInstancePixelSets(parsed, kLogger)) {
+    if (!set.pixels.empty()) {
+      from_sets[std::to_string(set.cls)].push_back(set.pixels);
+    }
+  }
+  EXPECT_EQ(map, from_sets);
 }
 
 TEST(InstancePixelMap, WritesTheDirtsDocument) {
@@ -208,36 +226,52 @@ TEST(MaskBudget, HoldsOnlyUsedMasksAndRefusesWhatExceedsTheFrameOrTheBudget) {
   parsed.detections = {detection(0, 1, 0, 0, 5, 4)};
   ymp::MaskBudget budget;
   budget.max_total_pixels = 205;  // mask 1 (100) and its 5x4 window; 2 is checked, not kept
-  EXPECT_EQ(ymp::buildInstancePixelSets(parsed, kLogger, budget)[0].pixels.size(), 20U);
+  const auto within = ymp::buildInstancePixels(parsed, kLogger, budget);
+  EXPECT_EQ(within.instances[0].pixels.size(), 20U);
   EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_WARN, "masks_base64[3] PNG decode failed"), 1);
   EXPECT_EQ(capture.records().size(), 1U);
+  // What was logged is also returned, so a caller can refuse the frame without parsing logs.
+  ASSERT_EQ(within.dropped.size(), 1U);
+  EXPECT_EQ(within.dropped[0].collection, "masks_base64");
+  EXPECT_EQ(within.dropped[0].key, "3");
+  EXPECT_EQ(within.dropped[0].reason, vbu::InputError::Reason::kMalformed);
+  EXPECT_EQ(within.dropped[0].message, "masks_base64[3] PNG decode failed");
 
   parsed.detections.push_back(detection(1, 2, 0, 0, 1, 1));  // now class mask 2 is kept too
-  EXPECT_EQ(vantorel_test::runtimeErrorText(
-                [&] { ymp::buildInstancePixelSets(parsed, kLogger, budget); }),
-            "the window of detection 0 in masks_base64[1] of 20 pixels would take this call "
-            "past its mask budget of 205 pixels");
+  EXPECT_EQ(
+      vantorel_test::runtimeErrorText([&] { ymp::buildInstancePixels(parsed, kLogger, budget); }),
+      "the window of detection 0 in masks_base64[1] of 20 pixels would take this call "
+      "past its mask budget of 205 pixels");
+  EXPECT_EQ(
+      vantorel_test::inputErrorReason([&] { ymp::buildInstancePixels(parsed, kLogger, budget); }),
+      vbu::InputError::Reason::kOverLimit);
 
   capture.clear();
   budget.max_total_pixels = 150;
-  EXPECT_TRUE(ymp::buildInstancePixelSets(parsed, kLogger, budget)[1].pixels.empty());
+  const auto over_budget = ymp::buildInstancePixels(parsed, kLogger, budget);
+  EXPECT_TRUE(over_budget.instances[1].pixels.empty());
   EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_WARN,
                           "masks_base64[2] is 10x10 pixels, more than the 50 left of this "
                           "call's mask budget"),
             1);
+  ASSERT_EQ(over_budget.dropped.size(), 2U);
+  EXPECT_EQ(over_budget.dropped[0].key, "2");
+  EXPECT_EQ(over_budget.dropped[0].reason, vbu::InputError::Reason::kOverLimit);
 
   capture.clear();
   budget = ymp::MaskBudget{};
   budget.frame = cv::Size(10, 9);
-  EXPECT_TRUE(ymp::buildInstancePixelMap(parsed, kLogger, budget).empty());
+  const auto beyond_frame = ymp::buildInstancePixels(parsed, kLogger, budget);
+  EXPECT_TRUE(beyond_frame.instances[0].pixels.empty());
   EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_WARN,
                           "masks_base64[1] is 10x10 pixels, larger than the 10x9 frame"),
             1);
+  EXPECT_EQ(beyond_frame.dropped[0].reason, vbu::InputError::Reason::kSizeMismatch);
   parsed.instance_masks[0] = instanceMask(0, cv::Mat(4, 5, CV_8UC1, cv::Scalar(1)));
   budget.frame = cv::Size(4, 9);
-  EXPECT_EQ(vantorel_test::runtimeErrorText(
-                [&] { ymp::buildInstancePixelSets(parsed, kLogger, budget); }),
-            "instance_masks[0] is 5x4 pixels, larger than the 4x9 frame");
+  EXPECT_EQ(
+      vantorel_test::runtimeErrorText([&] { ymp::buildInstancePixels(parsed, kLogger, budget); }),
+      "instance_masks[0] is 5x4 pixels, larger than the 4x9 frame");
 }
 
 TEST(InstancePixelMapJsonText, EqualsTheDocumentsDumpAtEveryIndent) {

@@ -2,7 +2,6 @@
 #include "frame_pipeline.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -50,21 +49,21 @@ sensor_msgs::msg::CameraInfo readCameraInfo(const std::string& path) {
 }
 
 std::vector<InstancePoints> instancesOf(const ymp::ParsedYolo& parsed,
-                                        const std::vector<ymp::InstancePixelSet>& sets) {
+                                        std::vector<ymp::InstancePixels> pixel_lists) {
   std::map<std::size_t, const ymp::YoloDetection*> by_index;
   for (const auto& d : parsed.detections) {
     by_index[d.index] = &d;
   }
   std::vector<InstancePoints> instances;
-  instances.reserve(sets.size());
-  for (const auto& set : sets) {
-    const ymp::YoloDetection& d = *by_index.at(set.index);
+  instances.reserve(pixel_lists.size());
+  for (auto& pixels : pixel_lists) {
+    const ymp::YoloDetection& d = *by_index.at(pixels.index);
     InstancePoints instance;
-    instance.detection_index = set.index;
-    instance.cls = set.cls;
+    instance.detection_index = pixels.index;
+    instance.cls = pixels.cls;
     instance.conf = d.conf;
     instance.box = {d.x1, d.y1, d.x2, d.y2};
-    instance.pixels = set.pixels;
+    instance.pixels = std::move(pixels.pixels);
     instances.push_back(std::move(instance));
   }
   return instances;
@@ -124,51 +123,18 @@ void projectInstances(const FrameInputs& inputs, const FrameOptions& options, Fr
   }
 }
 
-// The class ids of the class masks, as detections name them; a key that is no id's text
-// ("07", "abc") is left out, since no detection can use it.
-std::vector<int> classMaskIds(const ymp::ParsedYolo& parsed) {
-  std::vector<int> ids;
-  for (const auto& [key, text] : parsed.masks_base64) {
-    int id = 0;
-    const char* end = key.data() + key.size();
-    if (std::from_chars(key.data(), end, id).ptr == end && std::to_string(id) == key) {
-      ids.push_back(id);
-    }
+// The library logs a class mask that does not decode or exceeds the frame and goes on
+// without it; the tool stops instead, as its README promises, naming the first one.
+std::vector<ymp::InstancePixels> pixelListsOf(const ymp::ParsedYolo& parsed,
+                                              const std::string& detections_path,
+                                              const ymp::MaskBudget& mask_budget,
+                                              const rclcpp::Logger& logger) {
+  ymp::InstancePixelsResult result = ymp::buildInstancePixels(parsed, logger, mask_budget);
+  if (!result.dropped.empty()) {
+    throw InputError(detections_path + ": class mask " + result.dropped.front().key +
+                     " does not decode or exceeds the depth frame");
   }
-  return ids;
-}
-
-// The library logs a class mask that does not decode and goes on without it; the tool stops
-// instead, as its README promises. One probe detection per class mask, covering the mask's
-// first pixel, which every decoded mask has, tells: its window is empty exactly when the
-// library could not decode the mask or refused it for its size. The masks are still decoded
-// once.
-std::vector<ymp::InstancePixelSet> pixelSetsOf(ymp::ParsedYolo parsed,
-                                               const std::string& detections_path,
-                                               const ymp::MaskBudget& mask_budget,
-                                               const rclcpp::Logger& logger) {
-  const std::vector<int> ids = classMaskIds(parsed);
-  std::size_t probe_index = 0;
-  for (const auto& d : parsed.detections) {
-    probe_index = std::max(probe_index, d.index + 1);
-  }
-  if (!parsed.instance_masks.empty()) {
-    probe_index = std::max(probe_index, parsed.instance_masks.rbegin()->first + 1);
-  }
-  const std::size_t real_count = parsed.detections.size();
-  for (const int id : ids) {
-    parsed.detections.push_back({probe_index++, 0.0F, 0.0F, 1.0F, 1.0F, id, 0.0F, 1.0F});
-  }
-  std::vector<ymp::InstancePixelSet> sets =
-      ymp::buildInstancePixelSets(parsed, logger, mask_budget);
-  for (std::size_t k = 0; k < ids.size(); ++k) {
-    if (sets[real_count + k].roi_width == 0) {
-      throw InputError(detections_path + ": class mask " + std::to_string(ids[k]) +
-                       " does not decode or exceeds the depth frame");
-    }
-  }
-  sets.resize(real_count);
-  return sets;
+  return std::move(result.instances);
 }
 
 // Non-finite numbers would reach the outputs as JSON null and PLY "inf"; points.pcd holds
@@ -264,11 +230,11 @@ FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
   requireUsableDetections(parsed, detections);
   ymp::MaskBudget mask_budget;  // no mask may be larger than the depth frame
   mask_budget.frame = inputs.depth.size();
-  const auto sets = timed("pixel_sets", detections,
-                          [&] { return pixelSetsOf(parsed, detections, mask_budget, logger); });
+  auto pixel_lists = timed("pixel_sets", detections,
+                           [&] { return pixelListsOf(parsed, detections, mask_budget, logger); });
   FrameResult result;
   result.frame = options.frame;
-  result.instances = instancesOf(parsed, sets);
+  result.instances = instancesOf(parsed, std::move(pixel_lists));
   timed("projection", projectionInputs(options), [&] {
     projectInstances(inputs, options, result);
     return 0;
