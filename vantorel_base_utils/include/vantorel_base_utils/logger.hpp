@@ -15,8 +15,8 @@ class VANTOREL_BASE_UTILS_PUBLIC Logger {
  public:
   // The fixed underlying type makes every int a valid Level, so out-of-range thresholds
   // such as Level(7) or Level(-1) are well defined. The capitalised names break this
-  // package's naming (and ERROR clashes with a Windows macro), but callers have been written
-  // against them, as Logger::ERROR and as the printed level names, so they stay.
+  // package's naming (and ERROR clashes with a Windows macro); each is the name
+  // levelToString gives and every line prints, so code and console read alike.
   enum Level : int { DEBUG = 0, INFO = 1, WARNING = 2, ERROR = 3 };
 
   Logger() = delete;

@@ -34,8 +34,8 @@ class VANTOREL_BASE_UTILS_PUBLIC Timer {
   static void clearGlobalStats();
 
  private:
-  // The system clock, not steady_clock: timers are documented to measure wall-clock time,
-  // clock adjustments included, and the statistics callers already keep were taken so.
+  // The system clock, not steady_clock: a timer measures wall-clock time, clock adjustments
+  // included, so that its figures agree with time stamps taken from the same clock.
   using Clock = std::chrono::system_clock;
 
   std::string name_;

@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "support/input_error_reason.hpp"
 #include "support/runtime_error_text.hpp"
 #include "support/temp_dir.hpp"
 #include "vantorel_base_utils/camera_calibration.hpp"
 
 namespace vbu = vantorel_base_utils;
 using vantorel_test::runtimeErrorText;
+using Reason = vantorel_base_utils::InputError::Reason;
 using vantorel_test::TempDir;
 using vantorel_test::writeFile;
 
@@ -61,15 +63,17 @@ TEST(CameraCalibrationFile, AbsentOptionalMembersTakeTheirDefaults) {
 TEST(CameraCalibrationFile, FailuresNameTheFileAndTheReason) {
   TempDir dir;
   const std::string path = dir.file("camera.yaml");
-  const auto failure = [&] {
-    return runtimeErrorText([&] { vbu::cameraInfoFromCalibrationFile(path, kLogger); });
-  };
+  const auto read = [&] { vbu::cameraInfoFromCalibrationFile(path, kLogger); };
+  const auto failure = [&] { return runtimeErrorText(read); };
   EXPECT_EQ(failure(), path + ": cannot open file");
+  EXPECT_EQ(vantorel_test::inputErrorReason(read), Reason::kUnreadable);
 
   writeFile(path, "image_width: 4\nimage_height: 3\ncamera_matrix: {data: [1, 2]}\n");
   EXPECT_EQ(failure(), path + ": not a camera calibration: camera_matrix.data must hold 9 numbers");
+  EXPECT_EQ(vantorel_test::inputErrorReason(read), Reason::kMalformed);
   writeFile(path, "image_width: -1\nimage_height: 3\n" + kCameraMatrix);
   EXPECT_EQ(failure(), path + ": not a camera calibration: image_width out of range");
+  EXPECT_EQ(vantorel_test::inputErrorReason(read), Reason::kOutOfRange);
   writeFile(path, "image_width: 4\n" + kCameraMatrix);
   EXPECT_EQ(failure().rfind(path + ": not a camera calibration: ", 0), 0u) << failure();
 }
@@ -277,7 +281,7 @@ TEST(CameraFile, FailuresNameTheFileTheFormAndTheMember) {
             path +
                 ": not a camera file: holds none of image_width (camera calibration YAML), k "
                 "(CameraInfo as ros2 topic echo prints it) or K (as rostopic echo prints it)");
-  // Where the issue was seen: the parser's own text never reaches the message.
+  // Broken YAML gives line and column; the parser's own text never reaches the message.
   EXPECT_EQ(failure("height: 480\nk: [1, 2\n"),
             path + ": not a camera file: not valid YAML (line 3, column 1)");
 
