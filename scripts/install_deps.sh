@@ -26,6 +26,7 @@ packages=(
   librcutils-dev librcpputils-dev libament-index-cpp-dev
   # libraries
   nlohmann-json3-dev libyaml-cpp-dev libglpk-dev libopencv-dev libeigen3-dev libdeflate-dev
+  libpng-dev
   # tests, benchmarks, sanitizers and fuzzing; ccache for the real-ROS 2 stage's second build
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev clang-format ccache

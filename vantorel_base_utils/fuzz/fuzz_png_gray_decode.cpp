@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The library's own grayscale PNG decoding against the image library's, on mutated PNG files.
 // Whenever the own decoding gives an image, the image library must give the same pixels;
-// where it declines, the image library alone decides, so there is nothing to compare.
+// where it declines, the image library alone decides, so there is nothing to compare. The
+// silent libpng read must agree with the image library on whether the data decodes at all,
+// and its 16-bit greyscale images must be the image library's, pixel for pixel.
 //
 // Random mutations rarely keep the check sums right, so each input is also tried with its
 // chunk CRCs recomputed, and once more as one IDAT whose Adler-32 is recomputed over what the
@@ -20,7 +22,9 @@
 
 #include "detection/png_fast_path/png_gray_decode.hpp"
 #include "fuzz_support.hpp"
+#include "io/silent_png.hpp"
 
+namespace silent_png = vantorel_base_utils::silent_png;
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
 
 namespace {
@@ -110,13 +114,31 @@ bool declaresAtMost(const Bytes& png, std::uint64_t pixels) {
   return png.size() >= 24 && std::uint64_t{bigEndian32(&png[16])} * bigEndian32(&png[20]) <= pixels;
 }
 
-cv::Mat imageLibraryGray(const Bytes& png) {
+cv::Mat imageLibrary(const Bytes& png, int flags) {
   try {
     return cv::imdecode(
         cv::Mat(1, static_cast<int>(png.size()), CV_8UC1, const_cast<std::uint8_t*>(png.data())),
-        cv::IMREAD_GRAYSCALE);
+        flags);
   } catch (const cv::Exception&) {
     return cv::Mat();
+  }
+}
+
+cv::Mat imageLibraryGray(const Bytes& png) {
+  return imageLibrary(png, cv::IMREAD_GRAYSCALE);
+}
+
+void compareSilentRead(const Bytes& png) {
+  const cv::Mat unchanged = imageLibrary(png, cv::IMREAD_UNCHANGED);
+  VANTOREL_FUZZ_CHECK(silent_png::readsWithoutError(png.data(), png.size()) == !unchanged.empty());
+  if (const std::optional<cv::Mat> depth =
+          silent_png::decodeSixteenBitGray(png.data(), png.size())) {
+    VANTOREL_FUZZ_CHECK(depth->empty() == unchanged.empty());
+    if (!depth->empty()) {
+      VANTOREL_FUZZ_CHECK(unchanged.type() == CV_16UC1 && depth->type() == CV_16UC1);
+      VANTOREL_FUZZ_CHECK(unchanged.size() == depth->size());
+      VANTOREL_FUZZ_CHECK(cv::countNonZero(unchanged != *depth) == 0);
+    }
   }
 }
 
@@ -124,6 +146,7 @@ void compare(const Bytes& png) {
   if (!declaresAtMost(png, kMaxPixels)) {
     return;  // callers refuse such sizes before decoding
   }
+  compareSilentRead(png);
   const std::optional<cv::Mat> ours = ymp::decodeGrayPng(png.data(), png.size());
   if (!ours) {
     return;

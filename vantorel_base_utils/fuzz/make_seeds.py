@@ -247,6 +247,9 @@ def png_gray_seeds():
         values = [rng.randrange(1 << depth) for _ in range(w * h)]
         write(t, "depth_%d.png" % depth, gray_png(w, h, depth, values, filters=(0, 1, 2, 3, 4)))
     write(t, "trailing_bytes.png", gray_png(w, h, 8, blobs) + b"after the end")
+    # Depth as a camera stores it, which the silent libpng road decodes whole.
+    write(t, "sixteen_bit.png", png(w, h, [rng.randrange(65536) for _ in range(w * h)],
+                                     bit_depth=16))
     out_of_zlib_rules_seeds()
 
 

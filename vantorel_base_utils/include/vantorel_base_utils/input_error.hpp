@@ -8,6 +8,15 @@
 // for callers that act on it (drop the frame and go on, ask again, give up). Calls that go on
 // past bad input (a class mask that does not decode) list what they left out as
 // DroppedInput records in their result.
+//
+// Messages go through the rclcpp::Logger a caller passes. The console is written only by the
+// console Logger, the timer reports and the integer program's one failure line, as their
+// headers say. The PNG data the library hands to OpenCV is read through libpng silently
+// first, so libpng's own "libpng error" lines never appear; what can still reach standard
+// error from inside OpenCV is libpng's warning about a damaged ancillary chunk of a PNG that
+// decodes all the same (a mask other than plain greyscale, a depth image other than 16-bit
+// greyscale), and OpenCV's own line for BMP data its decoder throws on. Silencing those
+// would mean replacing the OpenCV decoders that define what a mask or depth image holds.
 #ifndef VANTOREL_BASE_UTILS__INPUT_ERROR_HPP_
 #define VANTOREL_BASE_UTILS__INPUT_ERROR_HPP_
 

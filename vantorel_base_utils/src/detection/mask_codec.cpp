@@ -15,6 +15,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "detection/png_fast_path/png_gray_decode.hpp"
+#include "io/silent_png.hpp"
 #include "vantorel_base_utils/input_error.hpp"
 
 namespace vantorel_base_utils {
@@ -134,6 +135,11 @@ namespace {
 cv::Mat decodeImage(const std::vector<std::uint8_t>& bytes) {
   if (std::optional<cv::Mat> png = decodeGrayPng(bytes.data(), bytes.size())) {
     return *std::move(png);
+  }
+  // What libpng refuses, OpenCV's decoder refuses too, after letting libpng print why.
+  if (silent_png::isPng(bytes.data(), bytes.size()) &&
+      !silent_png::readsWithoutError(bytes.data(), bytes.size())) {
+    return cv::Mat();
   }
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     return cv::Mat();  // the decoder's buffer view counts bytes in int

@@ -4,9 +4,14 @@
 #include "io/depth_file_header.hpp"
 
 #include <cctype>
+#include <cstdint>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include <opencv2/imgcodecs.hpp>
+
+#include "io/silent_png.hpp"
 
 namespace vantorel_base_utils {
 namespace depth_file {
@@ -197,6 +202,13 @@ std::optional<DepthHeader> depthHeaderOf(const std::string& bytes) {
 cv::Mat decodeUnchanged(const std::string& bytes) {
   if (bytes.empty() || bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     return cv::Mat();  // the decoder's buffer view counts bytes in int
+  }
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  if (std::optional<cv::Mat> depth = silent_png::decodeSixteenBitGray(data, bytes.size())) {
+    return *std::move(depth);
+  }
+  if (silent_png::isPng(data, bytes.size()) && !silent_png::readsWithoutError(data, bytes.size())) {
+    return cv::Mat();
   }
   try {
     const cv::_InputArray encoded(reinterpret_cast<const uchar*>(bytes.data()),

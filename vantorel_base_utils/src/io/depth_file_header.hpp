@@ -31,7 +31,8 @@ struct DepthHeader {
 std::optional<DepthHeader> depthHeaderOf(const std::string& bytes);
 
 // The image cv::imdecode gives for the bytes with IMREAD_UNCHANGED (so 16-bit samples stay
-// 16-bit); empty for data it cannot decode or refuses by throwing.
+// 16-bit); empty for data it cannot decode or refuses by throwing. PNG data goes through
+// silent_png, so that libpng prints nothing about it.
 cv::Mat decodeUnchanged(const std::string& bytes);
 
 }  // namespace depth_file

@@ -126,9 +126,16 @@ class FramePoints : public ::testing::Test {
   void expectCleanFailure(const std::string& args, const std::string& file_named) {
     const auto [status, err] = runTool(args);
     EXPECT_NE(status, 0) << args;
-    // Library warnings may come first; the tool's own verdict is one line naming the file.
+    // Library messages through the tool's logger may come first, nothing else (no decoder's
+    // own console output); the tool's own verdict is one line naming the file.
     const auto verdict = err.rfind("vantorel_frame_points: ");
     ASSERT_NE(verdict, std::string::npos) << err;
+    std::istringstream before(err.substr(0, verdict));
+    for (std::string line; std::getline(before, line);) {
+      EXPECT_TRUE(line.rfind("[", 0) == 0 &&
+                  line.find("] [vantorel_frame_points]: ") != std::string::npos)
+          << "not a logged message: " << line;
+    }
     EXPECT_EQ(err.find("vantorel_frame_points: "), verdict) << err;
     EXPECT_EQ(err.find('\n', verdict), err.size() - 1) << err;
     EXPECT_NE(err.find(file_named, verdict), std::string::npos) << err;
@@ -425,6 +432,10 @@ TEST_F(FramePoints, HostileInputsEndWithOneLineAndNoFiles) {
       << vantorel_test::pngClaiming(8192, 8192, std::string(64, '\0'));
   expectCleanFailure("--depth " + (in / "claims.png").string(),
                      "claims.png: depth image is 8192x8192 but the calibration says 640x480");
+  const std::string depth = vantorel_test::readFile((in / "depth.png").string());
+  vantorel_test::writeFile((in / "cut.png").string(), depth.substr(0, depth.size() / 2));
+  expectCleanFailure("--depth " + (in / "cut.png").string(),
+                     "cut.png: not an image OpenCV can read");
 
   std::ofstream(in / "four.json") << R"({"translation": [0, 0, 0, 1], "rotation": [1, 0, 0, 0]})";
   expectCleanFailure("--camera-to-arm-base " + (in / "four.json").string(), "four.json");
