@@ -22,9 +22,11 @@
 
 #include "detection/png_fast_path/png_gray_decode.hpp"
 #include "fuzz_support.hpp"
+#include "io/byte_order.hpp"
 #include "io/silent_png.hpp"
 
 namespace silent_png = vantorel_base_utils::silent_png;
+using vantorel_base_utils::bigEndian32;
 namespace ymp = vantorel_base_utils::yolo_mask_parser;
 
 namespace {
@@ -33,11 +35,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kSignatureSize = 8;
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 20;  // keeps each run short
-
-std::uint32_t bigEndian32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
 
 void putBigEndian32(std::uint32_t v, std::uint8_t* p) {
   for (int i = 0; i < 4; ++i) {

@@ -15,6 +15,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "detection/png_fast_path/png_gray_decode.hpp"
+#include "io/byte_order.hpp"
 #include "io/silent_png.hpp"
 #include "vantorel_base_utils/input_error.hpp"
 
@@ -39,15 +40,6 @@ constexpr std::array<std::int8_t, 256> makeDecodeTable() {
 
 constexpr std::array<std::int8_t, 256> kDecodeTable = makeDecodeTable();
 
-std::uint32_t readBigEndian32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-
-std::uint32_t readBigEndian16(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 8) | std::uint32_t{p[1]};
-}
-
 std::uint64_t readLittleEndian32(const std::uint8_t* p) {
   return std::uint64_t{p[0]} | (std::uint64_t{p[1]} << 8) | (std::uint64_t{p[2]} << 16) |
          (std::uint64_t{p[3]} << 24);
@@ -65,7 +57,7 @@ std::optional<DeclaredSize> pngSize(const std::vector<std::uint8_t>& bytes) {
       ihdr[7] != 'R') {
     return std::nullopt;
   }
-  return DeclaredSize{readBigEndian32(ihdr + 8), readBigEndian32(ihdr + 12)};
+  return DeclaredSize{bigEndian32(ihdr + 8), bigEndian32(ihdr + 12)};
 }
 
 // Size fields of the DIB header; negative heights mark top-down rows.
@@ -104,13 +96,13 @@ std::optional<DeclaredSize> jpegSize(const std::vector<std::uint8_t>& bytes) {
         return std::nullopt;
       }
       // Height comes before width in a frame header.
-      return DeclaredSize{readBigEndian16(&bytes[pos + 7]), readBigEndian16(&bytes[pos + 5])};
+      return DeclaredSize{bigEndian16(&bytes[pos + 7]), bigEndian16(&bytes[pos + 5])};
     }
     if (marker == 0xD9 || marker == 0xDA) {  // end of image or scan data before any frame
       return std::nullopt;
     }
     const bool standalone = marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
-    pos += standalone ? 2 : 2 + readBigEndian16(&bytes[pos + 2]);
+    pos += standalone ? 2 : 2 + bigEndian16(&bytes[pos + 2]);
   }
   return std::nullopt;
 }

@@ -11,6 +11,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "io/byte_order.hpp"
 #include "io/silent_png.hpp"
 
 namespace vantorel_base_utils {
@@ -19,11 +20,7 @@ namespace depth_file {
 namespace {
 
 std::uint32_t bigEndian32(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-  }
-  return value;
+  return vantorel_base_utils::bigEndian32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + at);
 }
 
 // The image header that every PNG starts with (signature, then the IHDR chunk).

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "io/byte_order.hpp"
+
 namespace vantorel_base_utils {
 namespace silent_png {
 
@@ -102,11 +104,6 @@ bool runRead(Read& read, Into into) {
   }
   png_read_end(png, read.end_info_);
   return true;
-}
-
-std::uint32_t bigEndian32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
 }
 
 bool isSixteenBitGray(const std::uint8_t* data, std::size_t size) {

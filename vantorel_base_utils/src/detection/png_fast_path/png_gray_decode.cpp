@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "detection/png_fast_path/deflate_rules.hpp"
+#include "io/byte_order.hpp"
 
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {
@@ -25,11 +26,6 @@ constexpr std::uint32_t kIend = 0x49454E44;
 constexpr std::uint32_t kMaxSide = 1000000;
 constexpr std::uint32_t kMaxChunkLength = 8000000;
 enum Filter : std::uint8_t { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
-
-std::uint32_t bigEndian32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
 
 struct Chunk {
   std::uint32_t type = 0;
