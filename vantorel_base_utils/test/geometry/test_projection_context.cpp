@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -214,6 +216,22 @@ TEST(ProjectionContextFiles, TruncatedOrCorruptPngFilesAreReportedAsUnreadable) 
   vbu::CameraModel no_focal_length = model(64, 48);
   no_focal_length.fx = 0;
   EXPECT_EQ(runtimeErrorText(create_for(no_focal_length)), "camera_intrinsics invalid");
+}
+
+// A named pipe without a writer would block an open for reading forever.
+TEST(ProjectionContextFiles, APipeOrDeviceIsUnreadableWithoutWaiting) {
+  ::alarm(30);  // a read that waits for a writer ends the test instead of hanging it
+  TempDir dir;
+  const std::string pipe = dir.file("depth.png");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& path : {pipe, std::string("/dev/zero")}) {
+    EXPECT_EQ(runtimeErrorText([&] {
+                vbu::createProjectionContext(path, model(0, 0), Eigen::Matrix4d::Identity(),
+                                             Eigen::Matrix4d::Identity(), 0, 1, kLogger);
+              }),
+              "Failed to read depth image: " + path);
+  }
+  ::alarm(0);
 }
 
 TEST(ProjectionContextFiles, ReadSixteenBitPgmAndKeepTheDocumentedExceptionType) {
