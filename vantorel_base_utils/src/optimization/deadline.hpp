@@ -2,8 +2,8 @@
 // The time limit of a limited set cover solve, counted from the call. Set-up and search loops
 // over millions of entries ask it often; it reads the clock only once per batch of work, so
 // asking per entry costs next to nothing and the overrun stays a small fraction of a second.
-#ifndef OPTIMIZATION__DEADLINE_HPP_
-#define OPTIMIZATION__DEADLINE_HPP_
+#ifndef VANTOREL_BASE_UTILS__OPTIMIZATION__DEADLINE_HPP_
+#define VANTOREL_BASE_UTILS__OPTIMIZATION__DEADLINE_HPP_
 
 #include <chrono>
 #include <cstddef>
@@ -77,4 +77,4 @@ class Deadline {
 }  // namespace detail
 }  // namespace vantorel_base_utils
 
-#endif  // OPTIMIZATION__DEADLINE_HPP_
+#endif  // VANTOREL_BASE_UTILS__OPTIMIZATION__DEADLINE_HPP_
