@@ -6,6 +6,7 @@
 #include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
 #include "vantorel_base_utils/depth_image_file.hpp"
+#include "vantorel_base_utils/detection_points.hpp"
 #include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/json_utils.hpp"
 #include "vantorel_base_utils/logger.hpp"

@@ -13,14 +13,12 @@
 #include <rclcpp/logging.hpp>
 
 #include "detection/class_id_text.hpp"
+#include "detection/detection_selection.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {
 
-namespace {
-
-// The kept detections in input order, with exactly the masks they can still use.
 ParsedYolo carryOver(const ParsedYolo& parsed, const std::vector<bool>& keep) {
   ParsedYolo result;
   result.success = parsed.success;
@@ -46,6 +44,8 @@ ParsedYolo carryOver(const ParsedYolo& parsed, const std::vector<bool>& keep) {
   }
   return result;
 }
+
+namespace {
 
 float intersection(const YoloDetection& a, const YoloDetection& b) {
   const float width = std::min(a.x2, b.x2) - std::max(a.x1, b.x1);
@@ -224,16 +224,12 @@ class ClassSuppression {
                    float iou_threshold)
       : detections_(detections), order_(std::move(order)), threshold_(iou_threshold) {}
 
-  // Flags the suppressed boxes; returns how many.
-  std::size_t run(std::vector<bool>& suppressed) const {
+  // Flags the suppressed boxes.
+  void run(std::vector<bool>& suppressed) const {
     if (std::isnan(threshold_)) {
-      return 0;  // no ratio is greater than NaN
+      return;  // no ratio is greater than NaN
     }
-    std::size_t count = 0;
-    const auto flag = [&](std::size_t rank) {
-      suppressed[order_[rank]] = true;
-      ++count;
-    };
+    const auto flag = [&](std::size_t rank) { suppressed[order_[rank]] = true; };
     if (threshold_ < 0.0F) {
       runAgainstKept(flag, true);
     } else if (order_.size() <= kSmallClass) {
@@ -241,7 +237,6 @@ class ClassSuppression {
     } else {
       runNonNegative(flag);
     }
-    return count;
   }
 
  private:
@@ -318,14 +313,13 @@ class ClassSuppression {
   float threshold_;
 };
 
-// Returns the number of detections it newly flagged within this class.
-std::size_t suppressWithinClass(const std::vector<YoloDetection>& detections,
-                                std::vector<std::size_t> positions, float iou_threshold,
-                                std::vector<bool>& suppressed) {
+void suppressWithinClass(const std::vector<YoloDetection>& detections,
+                         std::vector<std::size_t> positions, float iou_threshold,
+                         std::vector<bool>& suppressed) {
   std::stable_sort(positions.begin(), positions.end(), [&](std::size_t a, std::size_t b) {
     return rankOf(detections[a]) > rankOf(detections[b]);
   });
-  return ClassSuppression(detections, std::move(positions), iou_threshold).run(suppressed);
+  ClassSuppression(detections, std::move(positions), iou_threshold).run(suppressed);
 }
 
 }  // namespace
@@ -341,31 +335,36 @@ ParsedYolo filterParsedYolo(const ParsedYolo& parsed, const std::set<int>& keep_
   return carryOver(parsed, keep);
 }
 
-ParsedYolo sameClassBboxNms(const ParsedYolo& parsed, float iou_threshold,
-                            const rclcpp::Logger& logger) {
+std::vector<bool> sameClassSuppressed(const ParsedYolo& parsed, float iou_threshold) {
   const std::size_t total = parsed.detections.size();
+  std::vector<bool> suppressed(total, false);
   if (total < 2) {
-    return parsed;
+    return suppressed;
   }
   std::map<int, std::vector<std::size_t>> groups;
   for (std::size_t position = 0; position < total; ++position) {
     groups[parsed.detections[position].cls].push_back(position);
   }
-  std::vector<bool> suppressed(total, false);
-  std::size_t count = 0;
   for (auto& group : groups) {
     if (group.second.size() >= 2) {
-      count += suppressWithinClass(parsed.detections, std::move(group.second), iou_threshold,
-                                   suppressed);
+      suppressWithinClass(parsed.detections, std::move(group.second), iou_threshold, suppressed);
     }
   }
+  return suppressed;
+}
+
+ParsedYolo sameClassBboxNms(const ParsedYolo& parsed, float iou_threshold,
+                            const rclcpp::Logger& logger) {
+  const std::vector<bool> suppressed = sameClassSuppressed(parsed, iou_threshold);
+  const auto count =
+      static_cast<std::size_t>(std::count(suppressed.begin(), suppressed.end(), true));
   if (count == 0) {
     return parsed;
   }
   RCLCPP_INFO(logger, "sameClassBboxNms: suppressed %zu / %zu detections (iou_threshold=%.3f)",
-              count, total, static_cast<double>(iou_threshold));
-  std::vector<bool> keep(total);
-  for (std::size_t position = 0; position < total; ++position) {
+              count, parsed.detections.size(), static_cast<double>(iou_threshold));
+  std::vector<bool> keep(suppressed.size());
+  for (std::size_t position = 0; position < keep.size(); ++position) {
     keep[position] = !suppressed[position];
   }
   return carryOver(parsed, keep);

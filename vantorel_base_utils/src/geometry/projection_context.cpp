@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "geometry/context_over_image.hpp"
 #include "geometry/projection_checks.hpp"
 #include "geometry/projection_kernel.hpp"
 #include "io/depth_file_header.hpp"
@@ -157,6 +158,9 @@ using Reason = InputError::Reason;
 // texts and a reason a caller can switch on. The entry also takes float depth.
 enum class Caller { kSixteenForms, kOptionsEntry };
 
+// Whether a context owns a copy of the caller's pixels or reads them where they are.
+enum class Pixels { kCopied, kShared };
+
 [[noreturn]] void fail(Caller caller, Reason reason, const char* input,
                        const std::string& message) {
   if (caller == Caller::kOptionsEntry) {
@@ -214,7 +218,8 @@ void checkDepthImage(const cv::Mat& depth_image, const CameraModel& model, Calle
 ProjectionContext buildProjectionContext(const cv::Mat& depth_image, const CameraModel& model,
                                          const Eigen::Matrix4d& camera_to_arm_base,
                                          const Eigen::Matrix4d& arm_base_to_map,
-                                         const DepthOptions& options, Caller caller) {
+                                         const DepthOptions& options, Caller caller,
+                                         Pixels pixels = Pixels::kCopied) {
   namespace checks = projection_checks;
   checkFocalLengths(model, caller);
   checkDepthImage(depth_image, model, caller);
@@ -234,8 +239,10 @@ ProjectionContext buildProjectionContext(const cv::Mat& depth_image, const Camer
   ctx.camera_to_map = arm_base_to_map * camera_to_arm_base;
   ctx.depth = depth_image;  // only its size and type, for the range check
   failOn(checks::rangeProblem(ctx));
-  // The caller may reuse its image for the next frame; the context must not see that.
-  ctx.depth = depth_image.clone();
+  // The caller may reuse its image for the next frame; a context it keeps must not see that.
+  if (pixels == Pixels::kCopied) {
+    ctx.depth = depth_image.clone();
+  }
   return ctx;
 }
 
@@ -316,6 +323,15 @@ ProjectionContext createProjectionContext(const cv::Mat& depth_image, const Came
                                           const DepthOptions& depth_options) {
   return buildProjectionContext(depth_image, model, camera_to_arm_base.matrix(),
                                 arm_base_to_map.matrix(), depth_options, Caller::kOptionsEntry);
+}
+
+ProjectionContext projectionContextOverImage(const cv::Mat& depth_image, const CameraModel& model,
+                                             const Eigen::Isometry3d& camera_to_arm_base,
+                                             const Eigen::Isometry3d& arm_base_to_map,
+                                             const DepthOptions& depth_options) {
+  return buildProjectionContext(depth_image, model, camera_to_arm_base.matrix(),
+                                arm_base_to_map.matrix(), depth_options, Caller::kOptionsEntry,
+                                Pixels::kShared);
 }
 
 // The sixteen forms, each forwarding to the chain above. The logger parameter is part of
