@@ -153,18 +153,18 @@ TEST_F(FramePoints, CentroidsLandOnTheKnownObjects) {
   const auto result = vantorel_tools::runFrame(inputs, options, logger);
 
   const json expected = readJsonFile(kSample / "expected_objects.json");
-  ASSERT_EQ(result.instances.size(), expected["objects"].size())
+  const auto& instances = result.detections.instances;
+  ASSERT_EQ(instances.size(), expected["objects"].size())
       << "the weaker duplicate box must have been suppressed";
   for (const auto& object : expected["objects"]) {
     const auto index = object["detection_index"].get<std::size_t>();
-    const auto it = std::find_if(result.instances.begin(), result.instances.end(),
-                                 [&](const auto& i) { return i.detection_index == index; });
-    ASSERT_NE(it, result.instances.end()) << "detection " << index;
-    EXPECT_EQ(it->cls, object["cls"].get<int>());
+    const auto it = std::find_if(instances.begin(), instances.end(),
+                                 [&](const auto& i) { return i.detection.index == index; });
+    ASSERT_NE(it, instances.end()) << "detection " << index;
+    EXPECT_EQ(it->detection.cls, object["cls"].get<int>());
     ASSERT_GT(it->points.size(), 100u);
-    const auto centroid = vantorel_tools::centroidOf(it->points);
     for (std::size_t k = 0; k < 3; ++k) {
-      EXPECT_NEAR(centroid[k], object["top_centre_map"][k].get<double>(), 0.003)
+      EXPECT_NEAR(it->centroid[k], object["top_centre_map"][k].get<double>(), 0.003)
           << "detection " << index << " axis " << k;
     }
   }
@@ -177,16 +177,16 @@ TEST_F(FramePoints, ArmBaseFrameAndClassFilterChangeWhatIsProjected) {
   options.frame = vantorel_tools::TargetFrame::ArmBase;
   const auto result =
       vantorel_tools::runFrame(vantorel_tools::loadFrameInputs(options, logger), options, logger);
-  ASSERT_EQ(result.instances.size(), 1u);
+  ASSERT_EQ(result.detections.instances.size(), 1u);
   // Map (1.05, 0.45, 0.05) seen from an arm base at (1, 0.5) turned a quarter about z.
-  const auto centroid = vantorel_tools::centroidOf(result.instances[0].points);
+  const auto& centroid = result.detections.instances[0].centroid;
   EXPECT_NEAR(centroid[0], -0.05, 0.003);
   EXPECT_NEAR(centroid[1], -0.05, 0.003);
   EXPECT_NEAR(centroid[2], 0.05, 0.003);
   const auto summary = vantorel_tools::summarise(result);
   ASSERT_EQ(summary.size(), 1u);
   EXPECT_EQ(summary[0].cls, 2);
-  EXPECT_EQ(summary[0].points, result.instances[0].points.size());
+  EXPECT_EQ(summary[0].points, result.detections.instances[0].points.size());
 }
 
 TEST_F(FramePoints, ToolWritesEveryOutput) {
@@ -280,26 +280,25 @@ FrameInputs smallInputs() {
 
 // A result of its own for each variant, so that two runs write different sets.
 FrameResult smallResult(int variant, std::size_t points) {
-  vantorel_tools::InstancePoints instance;
-  instance.detection_index = static_cast<std::size_t>(variant);
-  instance.cls = variant;
-  instance.conf = 0.5F;
-  instance.box = {1.0F, 1.0F, 10.0F, 10.0F};
+  vantorel_base_utils::InstancePoints instance;
+  instance.detection.index = static_cast<std::size_t>(variant);
+  instance.detection.cls = variant;
+  instance.detection.conf = 0.5F;
+  instance.detection.x1 = 1.0F;
+  instance.detection.y1 = 1.0F;
+  instance.detection.x2 = 10.0F;
+  instance.detection.y2 = 10.0F;
   instance.pixels = {{2, 2}, {3, 3}};
   for (std::size_t k = 0; k < points; ++k) {
-    instance.points.push_back(
-        {0.001F * static_cast<float>(k * static_cast<std::size_t>(variant)), 0.5F, 1.0F});
+    instance.points.emplace_back(0.001F * static_cast<float>(k * static_cast<std::size_t>(variant)),
+                                 0.5F, 1.0F);
   }
   FrameResult result;
   result.frame =
       variant % 2 == 0 ? vantorel_tools::TargetFrame::Map : vantorel_tools::TargetFrame::ArmBase;
-  std::vector<vantorel_base_utils::ProjectedPoint> cloud_points;
-  for (const auto& p : instance.points) {
-    cloud_points.emplace_back(p[0], p[1], p[2]);
-  }
-  result.labelled_cloud =
-      vantorel_base_utils::pointCloud2FromPoints(cloud_points, std_msgs::msg::Header());
-  result.instances = {instance};
+  result.detections.labelled_cloud =
+      vantorel_base_utils::pointCloud2FromPoints(instance.points, std_msgs::msg::Header());
+  result.detections.instances = {instance};
   return result;
 }
 
@@ -509,15 +508,21 @@ FrameResult sampleResult(const FrameOptions& options) {
                                   kToolLogger);
 }
 
+std::array<float, 3> coordinatesOf(const vantorel_base_utils::ProjectedPoint& p) {
+  return {p.x, p.y, p.z};
+}
+
 void expectSamePoints(const FrameResult& a, const FrameResult& b, float tolerance) {
-  ASSERT_EQ(a.instances.size(), b.instances.size());
-  for (std::size_t i = 0; i < a.instances.size(); ++i) {
-    const auto& pa = a.instances[i].points;
-    const auto& pb = b.instances[i].points;
-    ASSERT_EQ(pa.size(), pb.size()) << "instance " << i;
-    for (std::size_t k = 0; k < pa.size(); ++k) {
+  const auto& ia = a.detections.instances;
+  const auto& ib = b.detections.instances;
+  ASSERT_EQ(ia.size(), ib.size());
+  for (std::size_t i = 0; i < ia.size(); ++i) {
+    ASSERT_EQ(ia[i].points.size(), ib[i].points.size()) << "instance " << i;
+    for (std::size_t k = 0; k < ia[i].points.size(); ++k) {
+      const auto pa = coordinatesOf(ia[i].points[k]);
+      const auto pb = coordinatesOf(ib[i].points[k]);
       for (std::size_t axis = 0; axis < 3; ++axis) {
-        ASSERT_NEAR(pa[k][axis], pb[k][axis], tolerance) << "instance " << i << " point " << k;
+        ASSERT_NEAR(pa[axis], pb[axis], tolerance) << "instance " << i << " point " << k;
       }
     }
   }
@@ -555,7 +560,7 @@ std::string floatTiffClaiming(std::uint32_t width, std::uint32_t height,
 // k-th instance of points.json.
 TEST_F(FramePoints, PcdHoldsTheLabelledPointsOfPointsJson) {
   const FrameResult result = sampleResult(sampleOptions());
-  const Pcd pcd = readPcd(vantorel_tools::pcdBinary(result.labelled_cloud));
+  const Pcd pcd = readPcd(vantorel_tools::pcdBinary(result.detections.labelled_cloud));
   EXPECT_EQ(pcd.header.at("VERSION"), "0.7");
   EXPECT_EQ(pcd.header.at("FIELDS"), "x y z class_id instance_id");
   EXPECT_EQ(pcd.header.at("SIZE"), "4 4 4 4 4");
@@ -645,12 +650,14 @@ TEST_F(FramePoints, DepthScaleScalesDepthAndKeepsTheRawWindow) {
   const auto inputs = vantorel_tools::loadFrameInputs(options, kToolLogger);
   const Eigen::Vector3d centre =
       (inputs.arm_base_to_map * inputs.camera_to_arm_base).col(3).head<3>();
-  ASSERT_EQ(tum.instances.size(), millimetres.instances.size());
-  for (std::size_t i = 0; i < tum.instances.size(); ++i) {
-    ASSERT_EQ(tum.instances[i].points.size(), millimetres.instances[i].points.size());
-    for (std::size_t k = 0; k < tum.instances[i].points.size(); ++k) {
-      const auto& p = tum.instances[i].points[k];
-      const auto& q = millimetres.instances[i].points[k];
+  const auto& tum_instances = tum.detections.instances;
+  const auto& mm_instances = millimetres.detections.instances;
+  ASSERT_EQ(tum_instances.size(), mm_instances.size());
+  for (std::size_t i = 0; i < tum_instances.size(); ++i) {
+    ASSERT_EQ(tum_instances[i].points.size(), mm_instances[i].points.size());
+    for (std::size_t k = 0; k < tum_instances[i].points.size(); ++k) {
+      const auto p = coordinatesOf(tum_instances[i].points[k]);
+      const auto q = coordinatesOf(mm_instances[i].points[k]);
       for (Eigen::Index axis = 0; axis < 3; ++axis) {
         ASSERT_NEAR(p[axis] - centre[axis], 0.2 * (q[axis] - centre[axis]), 2e-6);
       }

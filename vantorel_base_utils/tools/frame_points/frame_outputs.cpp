@@ -69,8 +69,9 @@ std::optional<cv::Point> drawablePoint(float x, float y, const cv::Mat& image) {
   return cv::Point(onCanvas(x, image.cols), onCanvas(y, image.rows));
 }
 
-void drawInstance(cv::Mat& image, const InstancePoints& instance) {
-  const cv::Vec3b colour = classColour(instance.cls);
+void drawInstance(cv::Mat& image, const vantorel_base_utils::InstancePoints& instance) {
+  const auto& detection = instance.detection;
+  const cv::Vec3b colour = classColour(detection.cls);
   for (const auto& [u, v] : instance.pixels) {
     if (u >= 0 && v >= 0 && u < image.cols && v < image.rows) {
       cv::Vec3b& px = image.at<cv::Vec3b>(v, u);
@@ -79,15 +80,15 @@ void drawInstance(cv::Mat& image, const InstancePoints& instance) {
       }
     }
   }
-  const auto top_left = drawablePoint(instance.box[0], instance.box[1], image);
-  const auto bottom_right = drawablePoint(instance.box[2], instance.box[3], image);
+  const auto top_left = drawablePoint(detection.x1, detection.y1, image);
+  const auto bottom_right = drawablePoint(detection.x2, detection.y2, image);
   if (!top_left || !bottom_right) {
     return;
   }
   cv::rectangle(image, *top_left, *bottom_right, cv::Scalar(colour[0], colour[1], colour[2]), 2);
   std::ostringstream label;
-  label << "cls " << instance.cls << " #" << instance.detection_index << " " << std::fixed
-        << std::setprecision(2) << instance.conf;
+  label << "cls " << detection.cls << " #" << detection.index << " " << std::fixed
+        << std::setprecision(2) << detection.conf;
   cv::putText(image, label.str(), *top_left + cv::Point(0, -4), cv::FONT_HERSHEY_SIMPLEX, 0.45,
               cv::Scalar(255, 255, 255), 1, cv::LINE_AA);
 }
@@ -100,8 +101,9 @@ void appendLittleEndian(std::ostream& out, float value) {
   }
 }
 
-void appendVertex(std::ostream& out, const std::array<float, 3>& p, const cv::Vec3b& bgr) {
-  for (const float coordinate : p) {
+void appendVertex(std::ostream& out, const vantorel_base_utils::ProjectedPoint& p,
+                  const cv::Vec3b& bgr) {
+  for (const float coordinate : {p.x, p.y, p.z}) {
     appendLittleEndian(out, coordinate);
   }
   for (const int channel : {2, 1, 0}) {
@@ -121,17 +123,17 @@ std::string pngBytes(const cv::Mat& image) {
 
 json pointsDocument(const FrameResult& result) {
   json classes = json::object();
-  for (const auto& instance : result.instances) {
+  for (const auto& instance : result.detections.instances) {
+    const auto& detection = instance.detection;
     json points = json::array();
     for (const auto& p : instance.points) {
-      points.push_back({p[0], p[1], p[2]});
+      points.push_back({p.x, p.y, p.z});
     }
-    const auto centroid = centroidOf(instance.points);
-    classes[std::to_string(instance.cls)]["instances"].push_back(
-        {{"detection_index", instance.detection_index},
-         {"confidence", instance.conf},
-         {"bbox_xyxy", instance.box},
-         {"centroid", instance.points.empty() ? json(nullptr) : json(centroid)},
+    classes[std::to_string(detection.cls)]["instances"].push_back(
+        {{"detection_index", detection.index},
+         {"confidence", detection.conf},
+         {"bbox_xyxy", {detection.x1, detection.y1, detection.x2, detection.y2}},
+         {"centroid", instance.points.empty() ? json(nullptr) : json(instance.centroid)},
          {"points", points}});
   }
   return {{"frame", frameName(result.frame)}, {"classes", classes}};
@@ -139,7 +141,7 @@ json pointsDocument(const FrameResult& result) {
 
 std::string plyFile(const FrameResult& result, PlyFormat format) {
   std::size_t count = 0;
-  for (const auto& instance : result.instances) {
+  for (const auto& instance : result.detections.instances) {
     count += instance.points.size();
   }
   const bool binary =
@@ -150,13 +152,13 @@ std::string plyFile(const FrameResult& result, PlyFormat format) {
       << "\nproperty float x\nproperty float y\nproperty float z\n"
          "property uchar red\nproperty uchar green\nproperty uchar blue\nend_header\n";
   ply << std::setprecision(9);
-  for (const auto& instance : result.instances) {
-    const cv::Vec3b bgr = classColour(instance.cls);
+  for (const auto& instance : result.detections.instances) {
+    const cv::Vec3b bgr = classColour(instance.detection.cls);
     for (const auto& p : instance.points) {
       if (binary) {
         appendVertex(ply, p, bgr);
       } else {
-        ply << p[0] << ' ' << p[1] << ' ' << p[2] << ' ' << int{bgr[2]} << ' ' << int{bgr[1]} << ' '
+        ply << p.x << ' ' << p.y << ' ' << p.z << ' ' << int{bgr[2]} << ' ' << int{bgr[1]} << ' '
             << int{bgr[0]} << '\n';
       }
     }
@@ -166,7 +168,7 @@ std::string plyFile(const FrameResult& result, PlyFormat format) {
 
 cv::Mat overlayImage(const cv::Mat& depth, const FrameResult& result) {
   cv::Mat image = falseColourDepth(depth);
-  for (const auto& instance : result.instances) {
+  for (const auto& instance : result.detections.instances) {
     drawInstance(image, instance);
   }
   return image;
@@ -199,8 +201,9 @@ OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
   // Everything is rendered in memory first, so most failures happen before any file exists.
   const json points = pointsDocument(result);
   const std::string ply = plyFile(result, options.ply);
-  const std::string pcd = pcdBinary(result.labelled_cloud);
-  const std::string organized = result.organized_cloud ? pcdBinary(*result.organized_cloud) : "";
+  const auto& organized_cloud = result.detections.organized_cloud;
+  const std::string pcd = pcdBinary(result.detections.labelled_cloud);
+  const std::string organized = organized_cloud ? pcdBinary(*organized_cloud) : "";
   const std::string png = pngBytes(overlayImage(inputs.depth, result));
 
   fs::create_directories(dir);
@@ -214,7 +217,7 @@ OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
   staged.write("points.ply", ply);
   staged.write("points.pcd", pcd);
   staged.write("overlay.png", png);
-  if (result.organized_cloud) {
+  if (organized_cloud) {
     staged.write("organized.pcd", organized);
     names.push_back("organized.pcd");
   } else {
@@ -223,7 +226,7 @@ OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
   staged.commit(names, retired);
   const auto pathOf = [&](const char* name) { return (fs::path(dir) / name).string(); };
   return {pathOf("points.json"), pathOf("points.ply"), pathOf("overlay.png"), pathOf("points.pcd"),
-          result.organized_cloud ? pathOf("organized.pcd") : ""};
+          organized_cloud ? pathOf("organized.pcd") : ""};
 }
 
 }  // namespace vantorel_tools

@@ -1,21 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "frame_pipeline.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <filesystem>
-#include <utility>
+#include <map>
+#include <set>
 
 #include <nlohmann/json.hpp>
+#include <rclcpp/logging.hpp>
 
 #include "transform_file.hpp"
 #include "vantorel_base_utils/camera_calibration.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
 #include "vantorel_base_utils/depth_image_file.hpp"
 #include "vantorel_base_utils/input_error.hpp"
-#include "vantorel_base_utils/point_cloud.hpp"
-#include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/timer.hpp"
 
 namespace vantorel_tools {
@@ -48,109 +45,18 @@ sensor_msgs::msg::CameraInfo readCameraInfo(const std::string& path) {
   }
 }
 
-std::vector<InstancePoints> instancesOf(const ymp::ParsedYolo& parsed,
-                                        std::vector<ymp::InstancePixels> pixel_lists) {
-  std::map<std::size_t, const ymp::YoloDetection*> by_index;
-  for (const auto& d : parsed.detections) {
-    by_index[d.index] = &d;
-  }
-  std::vector<InstancePoints> instances;
-  instances.reserve(pixel_lists.size());
-  for (auto& pixels : pixel_lists) {
-    const ymp::YoloDetection& d = *by_index.at(pixels.index);
-    InstancePoints instance;
-    instance.detection_index = pixels.index;
-    instance.cls = pixels.cls;
-    instance.conf = d.conf;
-    instance.box = {d.x1, d.y1, d.x2, d.y2};
-    instance.pixels = std::move(pixels.pixels);
-    instances.push_back(std::move(instance));
-  }
-  return instances;
-}
-
-template <typename Point>
-std::vector<std::array<float, 3>> asArrays(const std::vector<Point>& points) {
-  std::vector<std::array<float, 3>> out;
-  out.reserve(points.size());
-  for (const auto& p : points) {
-    out.push_back({p.x, p.y, p.z});
-  }
-  return out;
-}
-
-vbu::ProjectionContext contextOf(const FrameInputs& inputs, const FrameOptions& options) {
-  vbu::DepthOptions depth;
-  depth.depth_scale = options.depth_scale;
-  depth.min_depth = options.min_depth;
-  depth.max_depth = options.max_depth;
-  return vbu::createProjectionContext(inputs.depth,
-                                      vbu::cameraModelFromCameraInfo(inputs.camera_info),
-                                      Eigen::Isometry3d(inputs.camera_to_arm_base),
-                                      Eigen::Isometry3d(inputs.arm_base_to_map), depth);
-}
-
-// The instances grouped as points.json groups them, so that instance_id k is its k-th instance.
-ymp::InstancePixelMap pixelMapOf(const std::vector<InstancePoints>& instances) {
-  ymp::InstancePixelMap map;
-  for (const auto& instance : instances) {
-    map[std::to_string(instance.cls)].push_back(instance.pixels);
-  }
-  return map;
-}
-
-void projectInstances(const FrameInputs& inputs, const FrameOptions& options, FrameResult& result) {
-  const vbu::ProjectionContext context = contextOf(inputs, options);
-  std::vector<std::vector<std::array<int, 2>>> pixel_lists;
-  pixel_lists.reserve(result.instances.size());
-  for (const auto& instance : result.instances) {
-    pixel_lists.push_back(instance.pixels);
-  }
-  const auto projected = options.frame == TargetFrame::Map
-                             ? vbu::projectImagePointSetsToMap(context, pixel_lists)
-                             : vbu::projectImagePointSetsToArmBase(context, pixel_lists);
-  for (std::size_t i = 0; i < result.instances.size(); ++i) {
-    result.instances[i].points = asArrays(projected[i]);
-  }
-  const vbu::CloudFrame frame =
-      options.frame == TargetFrame::Map ? vbu::CloudFrame::Map : vbu::CloudFrame::ArmBase;
-  std_msgs::msg::Header header;
-  header.frame_id = frameName(options.frame);
-  result.labelled_cloud =
-      vbu::instancePointCloud2(context, pixelMapOf(result.instances), frame, header);
+vbu::DetectionPointsOptions roadOptions(const FrameOptions& options) {
+  vbu::DetectionPointsOptions road;
+  road.keep_classes = options.keep_classes;
+  road.nms_iou_threshold = options.nms_iou_threshold;
+  road.depth.depth_scale = options.depth_scale;
+  road.depth.min_depth = options.min_depth;
+  road.depth.max_depth = options.max_depth;
+  road.frame = options.frame == TargetFrame::Map ? vbu::CloudFrame::Map : vbu::CloudFrame::ArmBase;
   if (options.organized) {
-    result.organized_cloud = vbu::organizedPointCloud2(context, frame, header);
+    road.organized_frame = road.frame;
   }
-}
-
-// The library logs a class mask that does not decode or exceeds the frame and goes on
-// without it; the tool stops instead, as its README promises, naming the first one.
-std::vector<ymp::InstancePixels> pixelListsOf(const ymp::ParsedYolo& parsed,
-                                              const std::string& detections_path,
-                                              const ymp::MaskBudget& mask_budget,
-                                              const rclcpp::Logger& logger) {
-  ymp::InstancePixelsResult result = ymp::buildInstancePixels(parsed, logger, mask_budget);
-  if (!result.dropped.empty()) {
-    throw InputError(detections_path + ": class mask " + result.dropped.front().key +
-                     " does not decode or exceeds the depth frame");
-  }
-  return std::move(result.instances);
-}
-
-// Non-finite numbers would reach the outputs as JSON null and PLY "inf"; points.pcd holds
-// class ids unsigned.
-void requireUsableDetections(const ymp::ParsedYolo& parsed, const std::string& detections_path) {
-  for (const auto& d : parsed.detections) {
-    if (!std::isfinite(d.x1) || !std::isfinite(d.y1) || !std::isfinite(d.x2) ||
-        !std::isfinite(d.y2) || !std::isfinite(d.conf)) {
-      throw InputError(detections_path + ": detection " + std::to_string(d.index) +
-                       " has a box corner or confidence beyond the range of float");
-    }
-    if (d.cls < 0) {
-      throw InputError(detections_path + ": detection " + std::to_string(d.index) +
-                       " has the negative class id " + std::to_string(d.cls));
-    }
-  }
+  return road;
 }
 
 // The files that decide where a pixel lands, named when projecting fails.
@@ -159,16 +65,28 @@ std::string projectionInputs(const FrameOptions& options) {
          options.arm_base_to_map_path;
 }
 
-void requireFinitePoints(const FrameResult& result, const FrameOptions& options) {
-  for (const auto& instance : result.instances) {
-    for (const auto& p : instance.points) {
-      if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) {
-        throw InputError(projectionInputs(options) +
-                         ": the projection gives coordinates that are not finite numbers "
-                         "(degenerate intrinsics or transforms)");
-      }
-    }
+// The files a refusal of the road comes from: what projects the pixels, or else the detector
+// result that the masks came in.
+std::string blameOf(const vbu::InputError& e, const FrameOptions& options) {
+  static const std::set<std::string> kProjectionInputs = {
+      "camera_intrinsics", "depth_image",       "depth_scale", "camera_to_arm_base",
+      "arm_base_to_map",   "ProjectionContext", "points"};
+  const bool from_projection =
+      kProjectionInputs.count(e.input()) != 0 || e.input().rfind("camera_to_map", 0) == 0;
+  return from_projection ? projectionInputs(options) : options.detections_path;
+}
+
+// The road goes on past what it leaves out; the tool refuses the frame instead, as its README
+// promises, naming the first of them.
+void refuseDropped(const vbu::DetectionPoints& detections, const std::string& detections_path) {
+  if (detections.dropped.empty()) {
+    return;
   }
+  const vbu::DroppedInput& first = detections.dropped.front();
+  throw InputError(detections_path + ": " +
+                   (first.collection == "masks_base64"
+                        ? "class mask " + first.key + " does not decode or exceeds the depth frame"
+                        : first.message));
 }
 
 // Runs `step` under a named timer and turns the library's exceptions into an InputError
@@ -219,56 +137,49 @@ FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& /
 FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                      const rclcpp::Logger& logger) {
   const std::string& detections = options.detections_path;
-  ymp::ParsedYolo parsed = timed(
+  const ymp::ParsedYolo parsed = timed(
       "parse", detections, [&] { return ymp::parseYoloResult(inputs.detections_text, logger); });
-  parsed = timed("filter", detections, [&] {
-    ymp::ParsedYolo kept = ymp::filterParsedYolo(parsed, options.keep_classes);
-    return options.nms_iou_threshold
-               ? ymp::sameClassBboxNms(kept, *options.nms_iou_threshold, logger)
-               : kept;
-  });
-  requireUsableDetections(parsed, detections);
-  ymp::MaskBudget mask_budget;  // no mask may be larger than the depth frame
-  mask_budget.frame = inputs.depth.size();
-  auto pixel_lists = timed("pixel_sets", detections,
-                           [&] { return pixelListsOf(parsed, detections, mask_budget, logger); });
   FrameResult result;
   result.frame = options.frame;
-  result.instances = instancesOf(parsed, std::move(pixel_lists));
-  timed("projection", projectionInputs(options), [&] {
-    projectInstances(inputs, options, result);
-    return 0;
+  result.detections = timed("road", detections, [&] {
+    try {
+      return vbu::projectDetections(
+          parsed, inputs.depth, vbu::cameraModelFromCameraInfo(inputs.camera_info),
+          Eigen::Isometry3d(inputs.camera_to_arm_base), Eigen::Isometry3d(inputs.arm_base_to_map),
+          roadOptions(options), logger);
+    } catch (const vbu::InputError& e) {
+      throw InputError(blameOf(e, options) + ": " + e.what());
+    }
   });
-  requireFinitePoints(result, options);
+  refuseDropped(result.detections, detections);
+  const std::size_t suppressed = result.detections.suppressed.size();
+  if (suppressed != 0) {  // every other detection after the class filter is an instance now
+    RCLCPP_INFO(logger, "suppressed %zu / %zu detections (iou_threshold=%.3f)", suppressed,
+                suppressed + result.detections.instances.size(),
+                static_cast<double>(*options.nms_iou_threshold));
+  }
   return result;
 }
 
-std::array<double, 3> centroidOf(const std::vector<std::array<float, 3>>& points) {
-  std::array<double, 3> sum{};
-  for (const auto& p : points) {
-    for (std::size_t i = 0; i < 3; ++i) {
-      sum[i] += p[i];
-    }
-  }
-  if (!points.empty()) {
-    for (double& s : sum) {
-      s /= static_cast<double>(points.size());
-    }
-  }
-  return sum;
-}
-
 std::vector<ClassSummary> summarise(const FrameResult& result) {
-  std::map<int, std::vector<std::array<float, 3>>> points_by_class;
-  std::map<int, std::size_t> instances_by_class;
-  for (const auto& instance : result.instances) {
-    ++instances_by_class[instance.cls];
-    auto& points = points_by_class[instance.cls];
-    points.insert(points.end(), instance.points.begin(), instance.points.end());
+  std::map<int, ClassSummary> by_class;
+  for (const auto& instance : result.detections.instances) {
+    ClassSummary& row = by_class[instance.detection.cls];
+    row.cls = instance.detection.cls;
+    ++row.instances;
+    row.points += instance.points.size();
+    for (const auto& p : instance.points) {  // every point of the class in turn, as one list
+      row.centroid[0] += p.x;
+      row.centroid[1] += p.y;
+      row.centroid[2] += p.z;
+    }
   }
   std::vector<ClassSummary> rows;
-  for (const auto& [cls, points] : points_by_class) {
-    rows.push_back({cls, instances_by_class[cls], points.size(), centroidOf(points)});
+  for (auto& [cls, row] : by_class) {
+    for (double& sum : row.centroid) {
+      sum = row.points == 0 ? 0.0 : sum / static_cast<double>(row.points);
+    }
+    rows.push_back(row);
   }
   return rows;
 }

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstddef>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,10 +15,9 @@
 #include <opencv2/core.hpp>
 #include <rclcpp/logger.hpp>
 #include <sensor_msgs/msg/camera_info.hpp>
-#include <sensor_msgs/msg/point_cloud2.hpp>
 
 #include "input_file.hpp"
-#include "vantorel_base_utils/yolo_mask_parser.hpp"
+#include "vantorel_base_utils/detection_points.hpp"
 
 namespace vantorel_tools {
 
@@ -58,22 +56,12 @@ struct FrameInputs {
   Eigen::Matrix4d arm_base_to_map;
 };
 
-struct InstancePoints {
-  std::size_t detection_index = 0;
-  int cls = 0;
-  float conf = 0.0F;
-  std::array<float, 4> box{};  // x1, y1, x2, y2 of the detection
-  std::vector<std::array<int, 2>> pixels;
-  std::vector<std::array<float, 3>> points;
-};
-
+// The frame's detections as the library's road gives them: instances in detection order,
+// each with its pixels, points and centroid, the labelled cloud (instance k, from 1, is the
+// k-th instance of points.json) and, with FrameOptions::organized, the organised cloud.
 struct FrameResult {
   TargetFrame frame = TargetFrame::Map;
-  std::vector<InstancePoints> instances;  // detection order
-  // Every instance's points with class_id and instance_id; instance k (from 1) is the k-th
-  // instance of points.json.
-  sensor_msgs::msg::PointCloud2 labelled_cloud;
-  std::optional<sensor_msgs::msg::PointCloud2> organized_cloud;  // FrameOptions::organized
+  vantorel_base_utils::DetectionPoints detections;
 };
 
 struct ClassSummary {
@@ -89,15 +77,14 @@ struct ClassSummary {
 // calibration before the image is decoded.
 FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger);
 
-// Parse, filter, suppress, pixel sets and projection; throws InputError on bad content,
-// including a class mask that does not decode and anything that is not a finite number.
+// Parse, then the library's road (filter, suppress, pixel lists, projection); throws
+// InputError on bad content, including a class mask that does not decode and anything that
+// is not a finite number.
 FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                      const rclcpp::Logger& logger);
 
 // One row per class in ascending class order.
 std::vector<ClassSummary> summarise(const FrameResult& result);
-
-std::array<double, 3> centroidOf(const std::vector<std::array<float, 3>>& points);
 
 const char* frameName(TargetFrame frame);
 

@@ -210,8 +210,8 @@ int runSequenceCommand(const SequenceSettings& settings, const FrameOptions& com
 
 FrameCounts countsOf(const FrameResult& result) {
   FrameCounts counts;
-  counts.instances = result.instances.size();
-  for (const InstancePoints& instance : result.instances) {
+  counts.instances = result.detections.instances.size();
+  for (const auto& instance : result.detections.instances) {
     counts.points += instance.points.size();
   }
   return counts;
