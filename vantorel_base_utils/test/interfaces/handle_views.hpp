@@ -2,7 +2,7 @@
 #ifndef VANTOREL_BASE_UTILS__TEST__INTERFACES__HANDLE_VIEWS_HPP_
 #define VANTOREL_BASE_UTILS__TEST__INTERFACES__HANDLE_VIEWS_HPP_
 
-// One uniform view of the package's four C++ type-support handles (three messages, one
+// One uniform view of the package's five C++ type-support handles (four messages, one
 // service), so that the interface tests treat them alike, and the two shapes a handle takes:
 // with several concrete type supports it dispatches through a map, with a single one it is
 // that type support's own handle.
@@ -20,6 +20,7 @@
 #include <rosidl_typesupport_cpp/service_type_support_dispatch.hpp>
 #include <sstream>
 #include <string>
+#include <vantorel_base_utils/msg/detection_result.hpp>
 #include <vantorel_base_utils/msg/stable_transform_status.hpp>
 #include <vantorel_base_utils/srv/get_stable_transform.hpp>
 #include <vector>
@@ -98,6 +99,9 @@ inline std::vector<HandleView> packageHandles() {
   using rosidl_typesupport_cpp::get_message_type_support_handle;
   using rosidl_typesupport_cpp::get_service_type_support_handle;
   return {
+      makeView<rosidl_message_type_support_t>(
+          "message", "msg", "DetectionResult",
+          get_message_type_support_handle<msg::DetectionResult>),
       makeView<rosidl_message_type_support_t>(
           "message", "msg", "StableTransformStatus",
           get_message_type_support_handle<msg::StableTransformStatus>),

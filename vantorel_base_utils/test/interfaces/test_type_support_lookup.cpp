@@ -70,8 +70,8 @@ std::string takeError() {
 
 // The sections of the definition file a handle's type comes from.
 std::vector<std::string> expectedFields(const HandleView& view) {
-  if (view.type_name == "StableTransformStatus") {
-    return definitionFields("msg/StableTransformStatus.msg").at(0);
+  if (view.kind == "message" && view.qualified.rfind("msg__", 0) == 0) {
+    return definitionFields("msg/" + view.type_name + ".msg").at(0);
   }
   const auto sections = definitionFields("srv/GetStableTransform.srv");
   EXPECT_EQ(sections.size(), 2u);
