@@ -25,10 +25,13 @@
 #include "support/console_capture.hpp"
 #include "support/temp_dir.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/depth_image_file.hpp"
+#include "vantorel_base_utils/detection_points.hpp"
 #include "vantorel_base_utils/logger.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/set_cover.hpp"
 #include "vantorel_base_utils/timer.hpp"
+#include "vantorel_base_utils/transforms.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 namespace vbu = vantorel_base_utils;
@@ -175,6 +178,33 @@ TEST(Concurrency, ThreadsParseDetectionsAndBuildPixelMaps) {
              sets[i].roi_mask_base64 == all_sets[i].roi_mask_base64;
     }
     return same;
+  });
+  EXPECT_EQ(wrong, 0);
+}
+
+// The road reads the caller's image where it lies, without a copy: every thread's call reads
+// the one image at once.
+TEST(Concurrency, ThreadsRunTheRoadOverOneSharedImage) {
+  const std::string text = sampleText("detections.json");
+  const vbu::CameraModel camera = sampleCamera();
+  const cv::Mat depth = vbu::readDepthImage((kSample / "depth.png").string(), camera);
+  const Eigen::Isometry3d camera_to_arm_base(
+      vbu::toEigenTransform(json::parse(sampleText("camera_to_arm_base.json"))));
+  const Eigen::Isometry3d arm_base_to_map(
+      vbu::toEigenTransform(json::parse(sampleText("arm_base_to_map.json"))));
+  vbu::DetectionPointsOptions options;
+  options.nms_iou_threshold = 0.5F;
+  const auto road = [&] {
+    return vbu::projectDetections(text, depth, camera, camera_to_arm_base, arm_base_to_map, options,
+                                  kLogger);
+  };
+  const vbu::DetectionPoints expected = road();
+  ASSERT_GT(expected.labelled_cloud.width, 10000u);
+  const int wrong = runConcurrently(3, [&](int, int) {
+    const vbu::DetectionPoints own = road();
+    return own.labelled_cloud == expected.labelled_cloud &&
+           own.instances.size() == expected.instances.size() &&
+           own.instances.back().centroid == expected.instances.back().centroid;
   });
   EXPECT_EQ(wrong, 0);
 }
