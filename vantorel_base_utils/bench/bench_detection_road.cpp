@@ -5,7 +5,9 @@
 // same pixels and points, checked before anything is timed; then both run in alternation,
 // one thread, wall time per frame, and each stage's median and spread over the rounds are
 // printed. The frame: 1280x720, 4 whole-frame class masks, 12 detections, 4 with their own
-// instance mask (detection_frame.hpp).
+// instance mask (detection_frame.hpp). Beside them runs projectDetections, the same road in
+// one call that also writes the labelled cloud and every instance's centroid and extent; its
+// points are checked equal to the library road's first.
 //
 //   bench_detection_road [--rounds=N] [--frames=N]   (other arguments are ignored)
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <numeric>
 #include <string>
@@ -30,6 +33,7 @@
 #include "detection/mask_codec.hpp"
 #include "detection_frame.hpp"
 #include "vantorel_base_utils/camera_model.hpp"
+#include "vantorel_base_utils/detection_points.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
@@ -88,6 +92,15 @@ Eigen::Matrix4d armBaseToMap() {
   return rigid(1.1, Eigen::Vector3d::UnitZ(), Eigen::Vector3d(-4.0, 7.5, 0.0));
 }
 
+vbu::CameraModel cameraModel() {
+  vbu::CameraModel model;
+  model.fx = kFx;
+  model.fy = kFy;
+  model.cx = kCx;
+  model.cy = kCy;
+  return model;
+}
+
 const cv::Mat& depthImage() {
   static const cv::Mat depth = makeDepth();
   return depth;
@@ -120,13 +133,8 @@ RoadResult libraryRoad(const std::string& text, std::array<double, kStages>& sec
   clock.lap(kFilterNms);
   result.pixels = ymp::buildInstancePixelMap(kept, logger);
   clock.lap(kPixelMap);
-  vbu::CameraModel model;
-  model.fx = kFx;
-  model.fy = kFy;
-  model.cx = kCx;
-  model.cy = kCy;
   const vbu::ProjectionContext context = vbu::createProjectionContext(
-      depthImage(), model, cameraToArmBase(), armBaseToMap(), kMinDepth, kMaxDepth, logger);
+      depthImage(), cameraModel(), cameraToArmBase(), armBaseToMap(), kMinDepth, kMaxDepth, logger);
   for (const auto& [key, instances] : result.pixels) {
     for (Points& points : vbu::projectImagePointSetsToMap(context, instances)) {
       result.points.push_back(std::move(points));
@@ -134,6 +142,40 @@ RoadResult libraryRoad(const std::string& text, std::array<double, kStages>& sec
   }
   clock.lap(kProjection);
   return result;
+}
+
+// ---- The road in one call ---------------------------------------------------------------
+
+vbu::DetectionPoints roadInOneCall(const std::string& text) {
+  static const rclcpp::Logger logger = rclcpp::get_logger("bench");
+  vbu::DetectionPointsOptions options;
+  options.nms_iou_threshold = kIouThreshold;
+  options.depth.min_depth = kMinDepth;
+  options.depth.max_depth = kMaxDepth;
+  return vbu::projectDetections(text, depthImage(), cameraModel(),
+                                Eigen::Isometry3d(cameraToArmBase()),
+                                Eigen::Isometry3d(armBaseToMap()), options, logger);
+}
+
+// Instance k of the labelled cloud is the k-th instance of the pixel map, whose points the
+// library road lists in that order.
+bool samePointsAsTheLibraryRoad(const vbu::DetectionPoints& road, const RoadResult& library) {
+  if (road.instances.size() != library.points.size()) {
+    return false;
+  }
+  for (const vbu::InstancePoints& instance : road.instances) {
+    const Points& expected = library.points[instance.instance_id - 1];
+    if (instance.points.size() != expected.size() ||
+        (!expected.empty() && std::memcmp(instance.points.data(), expected.data(),
+                                          expected.size() * sizeof(expected[0])) != 0)) {
+      return false;
+    }
+  }
+  std::size_t total = 0;
+  for (const Points& points : library.points) {
+    total += points.size();
+  }
+  return road.labelled_cloud.width == total;
 }
 
 // ---- The straightforward road -----------------------------------------------------------
@@ -375,14 +417,16 @@ int main(int argc, char** argv) {
   for (const Points& points : ours.points) {
     pixel_count += points.size();
   }
-  if (!sameResult(ours, theirs) || ours.points.size() != 12) {
-    std::fprintf(stderr, "the two roads disagree; nothing timed\n");
+  if (!sameResult(ours, theirs) || ours.points.size() != 12 ||
+      !samePointsAsTheLibraryRoad(roadInOneCall(text), ours)) {
+    std::fprintf(stderr, "the roads disagree; nothing timed\n");
     return 1;
   }
   // Per round and stage: milliseconds per frame, averaged over `frames` frames.
   std::array<std::vector<double>, kStages + 1> library_ms;
   std::array<std::vector<double>, kStages + 1> plain_ms;
   std::vector<double> ratios;
+  std::vector<double> one_call_ms;
   for (int round = 0; round < rounds; ++round) {
     std::array<double, kStages> library_s{};
     std::array<double, kStages> plain_s{};
@@ -396,11 +440,21 @@ int main(int argc, char** argv) {
         straightforwardRoad(text, plain_s);
       }
     };
+    const auto run_one_call = [&] {
+      const Clock::time_point start = Clock::now();
+      for (int f = 0; f < frames; ++f) {
+        roadInOneCall(text);
+      }
+      one_call_ms.push_back(
+          std::chrono::duration<double, std::milli>(Clock::now() - start).count() / frames);
+    };
     if (round % 2 == 0) {  // alternate which road goes first
       run_library();
+      run_one_call();
       run_plain();
     } else {
       run_plain();
+      run_one_call();
       run_library();
     }
     double library_total = 0.0;
@@ -428,5 +482,10 @@ int main(int argc, char** argv) {
   const Spread ratio = spreadOf(ratios);
   std::printf("\nwhole-road ratio per round: median %.2fx (%.2fx to %.2fx)\n", ratio.median,
               ratio.low, ratio.high);
+  const Spread one_call = spreadOf(one_call_ms);
+  std::printf(
+      "projectDetections, the library road in one call with the labelled cloud, centroids and "
+      "extents: %.3f ms (%.3f to %.3f)\n",
+      one_call.median, one_call.low, one_call.high);
   return 0;
 }
