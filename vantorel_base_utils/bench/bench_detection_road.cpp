@@ -257,7 +257,8 @@ std::vector<Detection> suppressObviously(const std::vector<Detection>& detection
 }
 
 cv::Mat imdecodeBase64(const std::string& text) {
-  return cv::imdecode(ymp::decodeBase64(text), cv::IMREAD_GRAYSCALE);
+  return cv::imdecode(ymp::decodeBase64(text),
+                      cv::IMREAD_GRAYSCALE | cv::IMREAD_IGNORE_ORIENTATION);
 }
 
 void scanBytewise(const cv::Mat& mask, int ox, int oy, std::vector<Pixel>& out) {

@@ -122,7 +122,7 @@ cv::Mat imageLibrary(const Bytes& png, int flags) {
 }
 
 cv::Mat imageLibraryGray(const Bytes& png) {
-  return imageLibrary(png, cv::IMREAD_GRAYSCALE);
+  return imageLibrary(png, cv::IMREAD_GRAYSCALE | cv::IMREAD_IGNORE_ORIENTATION);
 }
 
 void compareSilentRead(const Bytes& png) {

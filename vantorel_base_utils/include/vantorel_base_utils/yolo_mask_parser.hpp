@@ -92,12 +92,15 @@ constexpr std::uint64_t kDefaultMaskPixelsPerCall = std::uint64_t{1} << 27;
 // hundred bytes of its result can declare masks of gigabytes. Every mask is also refused
 // above 8192 x 8192 pixels (2^26), whatever the budget.
 struct MaskBudget {
-  // The camera frame; a mask larger in either direction is refused before it is decoded.
-  // Empty (the default): not known.
+  // The camera frame. A class mask of any other size, or an instance mask larger in either
+  // direction, is refused before it is decoded: a class mask covers the whole frame, and a
+  // window cut from a smaller one would silently lose the pixels beyond it. Empty (the
+  // default): not known, and class masks of any size are cut as they are.
   cv::Size frame;
   // Mask pixels one call may hold: the class masks that detections cut from, the instance
   // masks, and every window cut from a class mask (a window's pixel list is at most its area).
-  // Class masks no detection uses are decoded one at a time to check them, and not kept.
+  // Class masks no detection uses are decoded one at a time to check that they decode and
+  // fit the frame, then dropped; they are not charged to this budget.
   std::uint64_t max_total_pixels = kDefaultMaskPixelsPerCall;
 };
 
@@ -124,14 +127,16 @@ struct InstancePixels {
 struct InstancePixelsResult {
   std::vector<InstancePixels> instances;  // one per detection, in detection order
   // Every class mask left out, in key order (collection "masks_base64", key the mask's key):
-  // kMalformed for one that does not decode, kSizeMismatch for one larger than the frame,
+  // kMalformed for one that does not decode, kSizeMismatch for one whose size is not the
+  // frame's ("masks_base64[0] is 320x240 pixels, not the 640x480 of the frame it covers"),
   // kOverLimit for one beyond the budget.
   std::vector<DroppedInput> dropped;
 };
 
 // The pixels of buildInstancePixelSets for every detection, within `budget`, and the class
-// masks it left out. A class mask that does not decode or exceeds the budget is logged (WARN)
-// as there, left out and listed in `dropped`, so that a caller can refuse the frame or go on.
+// masks it left out. A class mask that does not decode, does not fit the frame or exceeds
+// the budget is logged (WARN) as there, left out and listed in `dropped`, so that a caller
+// can refuse the frame or go on.
 // An instance mask that does not decode or fit its box throws std::runtime_error as there;
 // one beyond the budget, or a window that would take the call past it, throws InputError
 // (kSizeMismatch or kOverLimit) naming the mask; corners beyond int throw InputError

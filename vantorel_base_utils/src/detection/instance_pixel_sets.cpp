@@ -56,7 +56,17 @@ class MaskLedger {
  public:
   explicit MaskLedger(const MaskBudget& budget) : budget_(budget) {}
 
-  MaskLimits limits() const { return {budget_.frame, budget_.max_total_pixels - held_}; }
+  MaskLimits limits() const { return {budget_.frame, false, budget_.max_total_pixels - held_}; }
+  // A class mask no detection uses is decoded to check it and dropped at once: it is held
+  // by no one, so it is bounded by the frame and the decoder's own bound, not the budget.
+  MaskLimits classMaskLimits(bool used) const {
+    MaskLimits class_limits = limits();
+    class_limits.whole_frame = true;
+    if (!used) {
+      class_limits.pixels_left = std::numeric_limits<std::uint64_t>::max();
+    }
+    return class_limits;
+  }
   void hold(std::uint64_t pixels, const std::string& what) {
     if (pixels > budget_.max_total_pixels - held_) {
       throw InputError(Reason::kOverLimit, what,
@@ -94,14 +104,15 @@ Reason reasonOf(const std::exception& e) {
 // listed; those no detection uses are dropped at once instead of being held through the call.
 std::map<int, cv::Mat> decodeClassMasks(const ParsedYolo& parsed, const rclcpp::Logger& logger,
                                         MaskLedger& ledger, std::vector<DroppedInput>& dropped) {
-  const std::set<int> used = classesCutFrom(parsed);
+  const std::set<int> used_classes = classesCutFrom(parsed);
   std::map<int, cv::Mat> masks;
   for (const auto& [key, text] : parsed.masks_base64) {
     try {
       const std::string label = "masks_base64[" + key + "]";
-      cv::Mat mask = decodeMaskBase64(text, label, ledger.limits());
       const std::optional<int> cls = classIdOfText(key);
-      if (cls && used.count(*cls) != 0) {
+      const bool used = cls && used_classes.count(*cls) != 0;
+      cv::Mat mask = decodeMaskBase64(text, label, ledger.classMaskLimits(used));
+      if (used) {
         ledger.hold(areaOf(mask), label);
         masks.emplace(*cls, std::move(mask));
       }

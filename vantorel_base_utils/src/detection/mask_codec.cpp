@@ -137,9 +137,12 @@ cv::Mat decodeImage(const std::vector<std::uint8_t>& bytes) {
     return cv::Mat();  // the decoder's buffer view counts bytes in int
   }
   try {
+    // Masks are taken as stored: an orientation tag (a PNG eXIf chunk, a JPEG APP1 segment)
+    // would turn the mask after its size was checked against the frame and its box, and
+    // move every pixel. The fast path above never applies one either.
     return cv::imdecode(cv::Mat(1, static_cast<int>(bytes.size()), CV_8UC1,
                                 const_cast<std::uint8_t*>(bytes.data())),
-                        cv::IMREAD_GRAYSCALE);
+                        cv::IMREAD_GRAYSCALE | cv::IMREAD_IGNORE_ORIENTATION);
   } catch (const cv::Exception&) {
     return cv::Mat();  // corrupt data the decoder refuses by throwing
   }
@@ -205,14 +208,19 @@ std::string sizeText(std::uint64_t width, std::uint64_t height) {
 // Refusals by the caller's limits, before anything is allocated for the image.
 void checkLimits(const DeclaredSize& size, const std::string& label, const MaskLimits& limits) {
   const bool frame_known = limits.frame.width > 0 && limits.frame.height > 0;
-  if (frame_known && (size.width > static_cast<std::uint64_t>(limits.frame.width) ||
-                      size.height > static_cast<std::uint64_t>(limits.frame.height))) {
+  const auto frame_width = static_cast<std::uint64_t>(limits.frame.width);
+  const auto frame_height = static_cast<std::uint64_t>(limits.frame.height);
+  const std::string frame_text = sizeText(frame_width, frame_height);
+  if (frame_known && limits.whole_frame &&
+      (size.width != frame_width || size.height != frame_height)) {
+    throw InputError(InputError::Reason::kSizeMismatch, label,
+                     label + " is " + sizeText(size.width, size.height) + " pixels, not the " +
+                         frame_text + " of the frame it covers");
+  }
+  if (frame_known && (size.width > frame_width || size.height > frame_height)) {
     throw InputError(InputError::Reason::kSizeMismatch, label,
                      label + " is " + sizeText(size.width, size.height) +
-                         " pixels, larger than the " +
-                         sizeText(static_cast<std::uint64_t>(limits.frame.width),
-                                  static_cast<std::uint64_t>(limits.frame.height)) +
-                         " frame");
+                         " pixels, larger than the " + frame_text + " frame");
   }
   if (size.width * size.height > limits.pixels_left) {
     throw InputError(InputError::Reason::kOverLimit, label,

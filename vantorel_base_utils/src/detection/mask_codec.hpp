@@ -23,6 +23,9 @@ constexpr std::uint64_t kMaxMaskPixels = std::uint64_t{1} << 26;
 // What a caller allows one mask to take, checked against the image's header before decoding.
 struct MaskLimits {
   cv::Size frame;  // larger masks are refused; empty: the frame is not known
+  // A whole-frame class mask: one of any other size than `frame` is refused, since windows
+  // cut from it by image coordinates would take the wrong pixels or none.
+  bool whole_frame = false;
   std::uint64_t pixels_left = std::numeric_limits<std::uint64_t>::max();  // of the call's budget
 };
 
@@ -39,11 +42,12 @@ std::vector<std::uint8_t> decodeBase64(const std::string& text);
 std::string encodeBase64(const std::uint8_t* data, std::size_t size);
 
 // Decodes PNG, JPEG or BMP to an 8-bit single-channel image, never empty, exactly as the
-// image library's grayscale decoding does. Throws std::runtime_error "<label> is empty or
-// invalid Base64" or "<label> PNG decode failed", the latter also for other formats and for
-// images declaring more than kMaxMaskPixels; and InputError naming the sizes for images
-// beyond `limits` (kSizeMismatch: larger than the frame; kOverLimit: beyond the budget),
-// before anything is allocated for them.
+// image library's grayscale decoding does with orientation tags ignored: the pixels as
+// stored. Throws std::runtime_error "<label> is empty or invalid Base64" or "<label> PNG
+// decode failed", the latter also for other formats and for images declaring more than
+// kMaxMaskPixels; and InputError naming the sizes for images beyond `limits`
+// (kSizeMismatch: larger than the frame, or a whole-frame mask of another size; kOverLimit:
+// beyond the budget), before anything is allocated for them.
 cv::Mat decodeMaskBase64(const std::string& text, const std::string& label,
                          const MaskLimits& limits);
 cv::Mat decodeMaskBase64(const std::string& text, const std::string& label);

@@ -264,7 +264,7 @@ TEST(MaskBudget, HoldsOnlyUsedMasksAndRefusesWhatExceedsTheFrameOrTheBudget) {
   const auto beyond_frame = ymp::buildInstancePixels(parsed, kLogger, budget);
   EXPECT_TRUE(beyond_frame.instances[0].pixels.empty());
   EXPECT_EQ(capture.count(RCUTILS_LOG_SEVERITY_WARN,
-                          "masks_base64[1] is 10x10 pixels, larger than the 10x9 frame"),
+                          "masks_base64[1] is 10x10 pixels, not the 10x9 of the frame it covers"),
             1);
   EXPECT_EQ(beyond_frame.dropped[0].reason, vbu::InputError::Reason::kSizeMismatch);
   parsed.instance_masks[0] = instanceMask(0, cv::Mat(4, 5, CV_8UC1, cv::Scalar(1)));
@@ -272,6 +272,29 @@ TEST(MaskBudget, HoldsOnlyUsedMasksAndRefusesWhatExceedsTheFrameOrTheBudget) {
   EXPECT_EQ(
       vantorel_test::runtimeErrorText([&] { ymp::buildInstancePixels(parsed, kLogger, budget); }),
       "instance_masks[0] is 5x4 pixels, larger than the 4x9 frame");
+}
+
+// A class mask covers the frame: a smaller one would give whole classes no pixels beyond its
+// edge. Masks no detection uses are checked, one at a time, without taking any budget.
+TEST(MaskBudget, ClassMasksMustCoverTheFrameAndUnusedOnesTakeNoBudget) {
+  const std::string frame_mask = ymp::encodeMaskBase64(cv::Mat(9, 10, CV_8UC1, cv::Scalar(1)));
+  ymp::ParsedYolo parsed;
+  parsed.masks_base64 = {{"1", frame_mask},
+                         {"2", ymp::encodeMaskBase64(cv::Mat(4, 5, CV_8UC1, cv::Scalar(1)))},
+                         {"3", frame_mask},
+                         {"4", frame_mask}};
+  parsed.detections = {detection(0, 1, 0, 0, 10, 9), detection(1, 2, 0, 0, 10, 9)};
+  ymp::MaskBudget budget;
+  budget.frame = cv::Size(10, 9);
+  budget.max_total_pixels = 180;  // class mask 1 and its whole-frame window
+  const auto result = ymp::buildInstancePixels(parsed, kLogger, budget);
+  EXPECT_EQ(result.instances[0].pixels.size(), 90U);
+  EXPECT_TRUE(result.instances[1].pixels.empty());
+  ASSERT_EQ(result.dropped.size(), 1U);
+  EXPECT_EQ(result.dropped[0].key, "2");
+  EXPECT_EQ(result.dropped[0].reason, vbu::InputError::Reason::kSizeMismatch);
+  EXPECT_EQ(result.dropped[0].message,
+            "masks_base64[2] is 5x4 pixels, not the 10x9 of the frame it covers");
 }
 
 TEST(InstancePixelMapJsonText, EqualsTheDocumentsDumpAtEveryIndent) {

@@ -134,7 +134,7 @@ cv::Mat randomSamples(int rows, int cols, int depth, std::mt19937& rng) {
 }
 
 cv::Mat imageLibraryGray(const Bytes& png) {
-  return cv::imdecode(png, cv::IMREAD_GRAYSCALE);
+  return cv::imdecode(png, cv::IMREAD_GRAYSCALE | cv::IMREAD_IGNORE_ORIENTATION);
 }
 
 // Deflate bits, least significant first; Huffman codes from their top bit.
@@ -366,4 +366,54 @@ TEST(MaskCodec, DecodesOnlyFormatsWhoseDeclaredSizeItCanCheck) {
   std::vector<std::uint8_t> pgm;
   ASSERT_TRUE(cv::imencode(".pgm", mask, pgm));
   EXPECT_EQ(messageOf(base64Of(pgm), "p"), "p PNG decode failed");
+}
+
+namespace {
+
+// An EXIF block (big-endian TIFF header, one IFD) whose only entry is the orientation tag.
+Bytes exifOrientation(std::uint8_t orientation) {
+  return {'M',  'M',  0, 42, 0, 0, 0, 8,                        // header, IFD at offset 8
+          0,    1,                                              // one entry
+          0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, orientation, 0, 0,  // 0x0112, SHORT, 1 value
+          0,    0,    0, 0};                                    // no next IFD
+}
+
+// `png` with an eXIf chunk right after IHDR, where the PNG extensions put it.
+Bytes withExifChunk(const Bytes& png, std::uint8_t orientation) {
+  static constexpr std::size_t kIhdrEnd = 33;
+  Bytes tagged(png.begin(), png.begin() + kIhdrEnd);
+  appendChunk(tagged, "eXIf", exifOrientation(orientation));
+  tagged.insert(tagged.end(), png.begin() + kIhdrEnd, png.end());
+  return tagged;
+}
+
+// `jpeg` with an APP1 Exif segment right after its start-of-image marker.
+Bytes withExifSegment(const Bytes& jpeg, std::uint8_t orientation) {
+  Bytes segment = {'E', 'x', 'i', 'f', 0, 0};
+  const Bytes exif = exifOrientation(orientation);
+  segment.insert(segment.end(), exif.begin(), exif.end());
+  const auto length = static_cast<std::uint16_t>(segment.size() + 2);
+  Bytes tagged = {0xFF,
+                  0xD8,
+                  0xFF,
+                  0xE1,
+                  static_cast<std::uint8_t>(length >> 8),
+                  static_cast<std::uint8_t>(length)};
+  tagged.insert(tagged.end(), segment.begin(), segment.end());
+  tagged.insert(tagged.end(), jpeg.begin() + 2, jpeg.end());
+  return tagged;
+}
+
+}  // namespace
+
+// A mask's pixels are where the detector put them: orientation metadata (6: turn 90 degrees)
+// would rotate the mask after its size was checked against the frame and its box.
+TEST(MaskCodec, DecodesMasksAsStoredWhateverTheirOrientationTag) {
+  const cv::Mat mask = pattern(8, 16);
+  const Bytes png = withExifChunk(grayPng(mask, 8, {0}), 6);
+  EXPECT_TRUE(samePixels(ymp::decodeMaskBase64(base64Of(png), "m"), mask));
+  Bytes jpeg;
+  ASSERT_TRUE(cv::imencode(".jpg", mask, jpeg));
+  const cv::Mat stored = cv::imdecode(jpeg, cv::IMREAD_GRAYSCALE);
+  EXPECT_TRUE(samePixels(ymp::decodeMaskBase64(base64Of(withExifSegment(jpeg, 6)), "m"), stored));
 }

@@ -456,13 +456,21 @@ TEST_F(FramePoints, HostileInputsEndWithOneLineAndNoFiles) {
   junk["masks_base64"]["0"] = "#not Base64#";
   std::ofstream(in / "junk_mask.json") << junk.dump();
   expectCleanFailure("--detections " + (in / "junk_mask.json").string(),
-                     "junk_mask.json: class mask 0 does not decode");
+                     "junk_mask.json: masks_base64[0] PNG decode failed");
+  // A class mask of half the frame's size would leave every box beyond it without points.
+  json half = detections;
+  half["masks_base64"]["0"] =
+      "iVBORw0KGgoAAAANSUhEUgAAAUAAAADwCAAAAABURuK3";  // PNG header, 320x240
+  std::ofstream(in / "half_mask.json") << half.dump();
+  expectCleanFailure("--detections " + (in / "half_mask.json").string(),
+                     "half_mask.json: masks_base64[0] is 320x240 pixels, not the 640x480 of the "
+                     "frame it covers");
   json truncated = detections;
   const std::string mask = detections["masks_base64"]["2"];
   truncated["masks_base64"]["2"] = mask.substr(0, mask.size() / 8 * 4);
   std::ofstream(in / "truncated_mask.json") << truncated.dump();
   expectCleanFailure("--detections " + (in / "truncated_mask.json").string(),
-                     "truncated_mask.json: class mask 2 does not decode");
+                     "truncated_mask.json: masks_base64[2] PNG decode failed");
   json beyond_float = detections;
   beyond_float["bbox_xyxy_list"][1][2] = 1e39;
   std::ofstream(in / "beyond_float.json") << beyond_float.dump();

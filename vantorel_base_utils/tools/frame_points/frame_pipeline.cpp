@@ -77,16 +77,11 @@ std::string blameOf(const vbu::InputError& e, const FrameOptions& options) {
 }
 
 // The road goes on past what it leaves out; the tool refuses the frame instead, as its README
-// promises, naming the first of them.
+// promises, with the first one's reason.
 void refuseDropped(const vbu::DetectionPoints& detections, const std::string& detections_path) {
-  if (detections.dropped.empty()) {
-    return;
+  if (!detections.dropped.empty()) {
+    throw InputError(detections_path + ": " + detections.dropped.front().message);
   }
-  const vbu::DroppedInput& first = detections.dropped.front();
-  throw InputError(detections_path + ": " +
-                   (first.collection == "masks_base64"
-                        ? "class mask " + first.key + " does not decode or exceeds the depth frame"
-                        : first.message));
 }
 
 // Runs `step` under a named timer and turns the library's exceptions into an InputError
