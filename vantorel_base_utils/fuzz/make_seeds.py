@@ -63,6 +63,9 @@ def parse_seeds():
           '"width":-2147483649}]}')
     write(t, "bad_entry.json", '{"bbox_xyxy_list":[],"conf_list":[],"cls_list":[],'
           '"instance_masks":[{"input_index":-1,"mask_base64":"A"}],"masks_base64":["x"]}')
+    write(t, "repeated.json", '{"bbox_xyxy_list":[],"conf_list":[],"cls_list":[],'
+          '"instance_masks":[{"input_index":0,"mask_base64":"A","width":1,"width":2}],'
+          '"cls_list":[]}')
 
 
 def pixel_seeds():

@@ -89,7 +89,8 @@ struct DetectionPoints {
 };
 
 // The whole road from a detector's result text. Everything it refuses is an InputError:
-//   - the text: kMalformed "yolo_result is not valid JSON (at byte 12)", "yolo_result: " and
+//   - the text: kMalformed for a member given twice in one object (requireUniqueMembers,
+//     checked first), "yolo_result is not valid JSON (at byte 12)", "yolo_result: " and
 //     the JSON library's words for a member that is missing or of the wrong type, or the
 //     parser's messages (list lengths, instance mask entries); the parser's kOutOfRange
 //     errors unchanged. parseYoloResult logs the first two kinds at ERROR through `logger`.

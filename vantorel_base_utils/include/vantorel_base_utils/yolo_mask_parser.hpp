@@ -57,6 +57,14 @@ struct ParsedYolo {
 VANTOREL_BASE_UTILS_PUBLIC ParsedYolo parseYoloResult(const std::string& yolo_result,
                                                       const rclcpp::Logger& logger);
 
+// parseYoloResult reads a member given twice in one object as the JSON library does: the
+// last one wins, without a word. Called first, this refuses such a result with InputError
+// kMalformed naming the member by its path: "yolo_result member cls_list is given twice; a
+// reader would silently take one of the two" ("instance_masks[0].width" for a nested one).
+// Text that is not JSON passes, for parseYoloResult to refuse and log as it does. One pass
+// over the text that builds no document.
+VANTOREL_BASE_UTILS_PUBLIC void requireUniqueMembers(const std::string& yolo_result);
+
 // An empty set keeps everything.
 VANTOREL_BASE_UTILS_PUBLIC ParsedYolo filterParsedYolo(const ParsedYolo& parsed,
                                                        const std::set<int>& keep_classes);

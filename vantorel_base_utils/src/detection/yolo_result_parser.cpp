@@ -3,6 +3,7 @@
 #include "vantorel_base_utils/yolo_mask_parser.hpp"
 
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -10,6 +11,7 @@
 #include <rclcpp/logging.hpp>
 
 #include "io/number_to_int.hpp"
+#include "io/repeated_json_member.hpp"
 
 namespace vantorel_base_utils {
 namespace yolo_mask_parser {
@@ -168,6 +170,14 @@ ParsedYolo parseYoloResult(const std::string& yolo_result, const rclcpp::Logger&
   readClassMasks(document, result);
   readInstanceMasks(document, result);
   return result;
+}
+
+void requireUniqueMembers(const std::string& yolo_result) {
+  if (const std::optional<std::string> member = firstRepeatedJsonMember(yolo_result)) {
+    throw InputError(InputError::Reason::kMalformed, "yolo_result " + *member,
+                     "yolo_result member " + *member +
+                         " is given twice; a reader would silently take one of the two");
+  }
 }
 
 }  // namespace yolo_mask_parser

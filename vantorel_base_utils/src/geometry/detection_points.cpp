@@ -39,7 +39,10 @@ std::string namingTheResult(const std::string& text) {
   return text.rfind(kResultName, 0) == 0 ? text : std::string(kResultName) + ": " + text;
 }
 
+// A member given twice would be read as its last value without a word; the text is refused
+// instead, before the parser logs anything.
 ymp::ParsedYolo parseResult(const std::string& text, const rclcpp::Logger& logger) {
+  ymp::requireUniqueMembers(text);
   try {
     return ymp::parseYoloResult(text, logger);
   } catch (const InputError&) {

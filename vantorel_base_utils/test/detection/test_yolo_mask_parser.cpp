@@ -196,6 +196,27 @@ TEST(ParseYoloResult, RefusesNumbersThatIntCannotHold) {
   EXPECT_EQ(huge.detections[0].conf, std::numeric_limits<float>::infinity());
 }
 
+// The JSON library keeps the last of two members of one name; the check names the first
+// repeat wherever it is, and leaves text that is not JSON to the parser.
+TEST(RequireUniqueMembers, NamesTheMemberGivenTwice) {
+  const auto refusal = [](const std::string& text) {
+    return vantorel_test::errorText<vantorel_base_utils::InputError>(
+        [&] { ymp::requireUniqueMembers(text); });
+  };
+  EXPECT_EQ(refusal(R"({"bbox_xyxy_list":[],"cls_list":[1],"conf_list":[],"cls_list":[]})"),
+            "yolo_result member cls_list is given twice; a reader would silently take one of "
+            "the two");
+  EXPECT_EQ(refusal(R"({"masks_base64":{"3":"A","4":"B","3":"C"}})"),
+            "yolo_result member masks_base64.3 is given twice; a reader would silently take one "
+            "of the two");
+  EXPECT_EQ(refusal(R"({"instance_masks":[{"width":1},[{}],{"width":2,"width":3}]})"),
+            "yolo_result member instance_masks[2].width is given twice; a reader would "
+            "silently take one of the two");
+  for (const char* passes : {R"({"a":{"a":1},"b":[{"a":1},{"a":2}]})", R"({"a":1,)", ""}) {
+    EXPECT_NO_THROW(ymp::requireUniqueMembers(passes)) << passes;
+  }
+}
+
 TEST(FilterParsedYolo, KeepsChosenClassesWithTheirMasks) {
   const auto input = threeDetections();
   const auto all = ymp::filterParsedYolo(input, {});

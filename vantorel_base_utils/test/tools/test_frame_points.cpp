@@ -471,6 +471,9 @@ TEST_F(FramePoints, HostileInputsEndWithOneLineAndNoFiles) {
   std::ofstream(in / "truncated_mask.json") << truncated.dump();
   expectCleanFailure("--detections " + (in / "truncated_mask.json").string(),
                      "truncated_mask.json: masks_base64[2] PNG decode failed");
+  std::ofstream(in / "twice.json") << "{\"cls_list\": []," << detections.dump().substr(1);
+  expectCleanFailure("--detections " + (in / "twice.json").string(),
+                     "twice.json: yolo_result member cls_list is given twice");
   json beyond_float = detections;
   beyond_float["bbox_xyxy_list"][1][2] = 1e39;
   std::ofstream(in / "beyond_float.json") << beyond_float.dump();

@@ -132,8 +132,10 @@ FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& /
 FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                      const rclcpp::Logger& logger) {
   const std::string& detections = options.detections_path;
-  const ymp::ParsedYolo parsed = timed(
-      "parse", detections, [&] { return ymp::parseYoloResult(inputs.detections_text, logger); });
+  const ymp::ParsedYolo parsed = timed("parse", detections, [&] {
+    ymp::requireUniqueMembers(inputs.detections_text);
+    return ymp::parseYoloResult(inputs.detections_text, logger);
+  });
   FrameResult result;
   result.frame = options.frame;
   result.detections = timed("road", detections, [&] {
