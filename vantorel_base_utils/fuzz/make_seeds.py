@@ -305,6 +305,9 @@ def yaml_seeds():
     write(t, "alias_levels.yaml", "a: &a [x, 1, .5]\nb: &b [*a, *a, *a]\nc: [*b, *b, {k: *b}]\n")
     write(t, "documents.yaml", "---\nfirst: 1\n...\n---\nsecond: 2\n")
     write(t, "empty.yaml", "# only a comment\n")
+    write(t, "camera_strict.yaml", "height: 480\nwidth: 640\nk: [481.2, 0, 319.5, 0, -480, 239.5, 0, 0, 1]\n"
+          "d: [0.1, 0, 0, 0, 0]\nk: [1]\n---\nheight: 1\n")
+    write(t, "stray_comma.yaml", ",--\nfirst: 1\n...\n---\nsecond: 3\n")
 
 
 def json_file_seeds():

@@ -2,7 +2,6 @@
 // Construction of a ProjectionContext: the sixteen forms and the options entry over one core,
 // and the checks that keep every projected coordinate finite.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <optional>
 #include <stdexcept>
@@ -12,6 +11,7 @@
 #include "geometry/projection_checks.hpp"
 #include "geometry/projection_kernel.hpp"
 #include "io/depth_file_header.hpp"
+#include "io/number_text.hpp"
 #include "vantorel_base_utils/depth_image_file.hpp"
 #include "vantorel_base_utils/projection.hpp"
 #include "vantorel_base_utils/regular_file.hpp"
@@ -24,16 +24,6 @@ namespace projection_checks {
 namespace {
 
 using Reason = InputError::Reason;
-
-// The shortest text that reads back as the same double ("1e-320", "0.5", "inf", "nan").
-std::string numberText(double value) {
-  if (std::isnan(value)) {
-    return "nan";
-  }
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof(text), value).ptr;
-  return std::string(text, end);
-}
 
 // The largest sample of the image the window lets through, counted as at least 1 (a raw unit
 // or a metre) so that the factors the kernel multiplies by it are bounded too.

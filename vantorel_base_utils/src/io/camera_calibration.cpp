@@ -15,7 +15,10 @@
 #include <vector>
 
 #include <yaml-cpp/yaml.h>
+#include <rclcpp/logging.hpp>
 
+#include "io/camera_model_checks.hpp"
+#include "io/yaml_ambiguity.hpp"
 #include "io/yaml_text.hpp"
 #include "vantorel_base_utils/input_error.hpp"
 #include "vantorel_base_utils/regular_file.hpp"
@@ -24,8 +27,6 @@ namespace vantorel_base_utils {
 
 namespace {
 
-// Largest image side accepted; far above any camera, far below what would overflow.
-constexpr long long kMaxImageSide = 1'000'000;
 constexpr long long kMaxUint32 = std::numeric_limits<std::uint32_t>::max();
 
 using Reason = InputError::Reason;
@@ -136,7 +137,7 @@ class Members {
   }
 
   std::uint32_t imageSize(const std::string& key) const {
-    return static_cast<std::uint32_t>(whole(required(key), key, 0, kMaxImageSide));
+    return static_cast<std::uint32_t>(whole(required(key), key, 0, kMaxCameraImageSide));
   }
 
   std::uint32_t uint32(const std::string& key) const {
@@ -175,9 +176,57 @@ YAML::Node matrixData(const YAML::Node& matrix, const std::string& key) {
   return *data;
 }
 
+// rows and cols are optional (hand-written files leave them out), but when given they must
+// describe the data: a matrix written 3x4 with 9 numbers is a matrix whose numbers are wrong.
+struct MatrixShape {
+  long long rows = -1;  // -1: not given
+  long long cols = -1;
+};
+
+MatrixShape shapeOf(const YAML::Node& matrix, const std::string& key) {
+  const Members members(matrix, key + ".");
+  return {members.whole("rows", 0, kMaxCameraImageSide, -1),
+          members.whole("cols", 0, kMaxCameraImageSide, -1)};
+}
+
+[[noreturn]] void wrongShape(const std::string& field, long long value, const std::string& fact,
+                             const std::string& remedy) {
+  invalid(field + " is " + std::to_string(value) + ", but " + fact + ": write " + remedy);
+}
+
 template <std::size_t N>
-std::array<double, N> fixedMatrix(const YAML::Node& matrix, const std::string& key) {
-  return fixedList<N>(matrixData(matrix, key), key + ".data");
+std::array<double, N> fixedMatrix(const YAML::Node& matrix, const std::string& key,
+                                  long long rows) {
+  const std::array<double, N> values = fixedList<N>(matrixData(matrix, key), key + ".data");
+  const long long cols = static_cast<long long>(N) / rows;
+  const MatrixShape shape = shapeOf(matrix, key);
+  const std::string fact = key + " is " + std::to_string(rows) + "x" + std::to_string(cols) +
+                           " (its data holds " + std::to_string(N) + " numbers)";
+  if (shape.rows >= 0 && shape.rows != rows) {
+    wrongShape(key + ".rows", shape.rows, fact, "rows: " + std::to_string(rows));
+  }
+  if (shape.cols >= 0 && shape.cols != cols) {
+    wrongShape(key + ".cols", shape.cols, fact, "cols: " + std::to_string(cols));
+  }
+  return values;
+}
+
+// A row or a column of coefficients, as many as its data holds.
+std::vector<double> coefficientList(const YAML::Node& matrix, const std::string& key) {
+  std::vector<double> values = numberList(matrixData(matrix, key), key + ".data");
+  const auto count = static_cast<long long>(values.size());
+  const MatrixShape shape = shapeOf(matrix, key);
+  const std::string fact = "its data holds " + std::to_string(count) + " numbers";
+  const std::string remedy = "rows: 1 and cols: " + std::to_string(count);
+  const auto fits = [&](long long side) { return side < 0 || side == 1 || side == count; };
+  if (!fits(shape.rows)) {
+    wrongShape(key + ".rows", shape.rows, fact, remedy);
+  }
+  if (!fits(shape.cols) ||
+      (shape.rows >= 0 && shape.cols >= 0 && shape.rows * shape.cols != count)) {
+    wrongShape(key + ".cols", shape.cols, fact, remedy);
+  }
+  return values;
 }
 
 sensor_msgs::msg::CameraInfo cameraInfoOfCalibration(const YAML::Node& root) {
@@ -188,14 +237,14 @@ sensor_msgs::msg::CameraInfo cameraInfoOfCalibration(const YAML::Node& root) {
   info.height = members.imageSize("image_height");
   info.distortion_model = members.text("distortion_model", "plumb_bob");
   if (const auto d = members.optional("distortion_coefficients")) {
-    info.d = numberList(matrixData(*d, "distortion_coefficients"), "distortion_coefficients.data");
+    info.d = coefficientList(*d, "distortion_coefficients");
   }
-  info.k = fixedMatrix<9>(members.required("camera_matrix"), "camera_matrix");
+  info.k = fixedMatrix<9>(members.required("camera_matrix"), "camera_matrix", 3);
   const auto r = members.optional("rectification_matrix");
-  info.r = r ? fixedMatrix<9>(*r, "rectification_matrix")
+  info.r = r ? fixedMatrix<9>(*r, "rectification_matrix", 3)
              : std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1};
   if (const auto p = members.optional("projection_matrix")) {
-    info.p = fixedMatrix<12>(*p, "projection_matrix");
+    info.p = fixedMatrix<12>(*p, "projection_matrix", 3);
   }
   return info;
 }
@@ -279,9 +328,32 @@ bool hasAnyOf(const Members& members, std::initializer_list<const char*> keys) {
   return std::any_of(keys.begin(), keys.end(), [&](const char* key) { return members.has(key); });
 }
 
+const char* firstOf(const Members& members, std::initializer_list<const char*> keys) {
+  const auto* found =
+      std::find_if(keys.begin(), keys.end(), [&](const char* key) { return members.has(key); });
+  return found == keys.end() ? nullptr : *found;
+}
+
+// Each form reads its own members only, so a member of the other form beside them (a k beside
+// camera_matrix) would be ignored without a word.
+void requireOneForm(const YAML::Node& root) {
+  const Members members(root, "");
+  const char* calibration =
+      firstOf(members, {"camera_matrix", "image_width", "image_height", "camera_name",
+                        "distortion_coefficients", "rectification_matrix", "projection_matrix"});
+  const char* message = firstOf(members, {"k", "K", "p", "P", "d", "D", "r", "R", "height", "width",
+                                          "header", "binning_x", "binning_y", "roi"});
+  if (calibration != nullptr && message != nullptr) {
+    invalid("holds " + std::string(calibration) + " of the camera calibration YAML beside " +
+            message + " of a CameraInfo message; one form is read and the other's members " +
+            "would be ignored: keep one form");
+  }
+}
+
 // Told apart by the members only one form has: image_width or camera_matrix, upper-case
 // matrices (ROS 1), lower-case ones (ROS 2).
 CameraFileForm formOf(const YAML::Node& root) {
+  requireOneForm(root);
   const Members members(root, "");
   if (hasAnyOf(members, {"image_width", "image_height", "camera_matrix"})) {
     return CameraFileForm::kCalibration;
@@ -302,6 +374,19 @@ CameraFileForm formOf(const YAML::Node& root) {
   invalid(
       "holds none of image_width (camera calibration YAML), k (CameraInfo as ros2 topic "
       "echo prints it) or K (as rostopic echo prints it)");
+}
+
+CameraFieldNames fieldNamesOf(CameraFileForm form) {
+  switch (form) {
+    case CameraFileForm::kCalibration:
+      return {"camera_matrix.data", "projection_matrix.data", "distortion_coefficients.data",
+              "image_width", "image_height"};
+    case CameraFileForm::kRos2Message:
+      return {"k", "p", "d", "width", "height"};
+    case CameraFileForm::kRos1Message:
+      break;
+  }
+  return {"K", "P", "D", "width", "height"};
 }
 
 sensor_msgs::msg::CameraInfo cameraInfoOfForm(const YAML::Node& root, CameraFileForm form) {
@@ -345,7 +430,12 @@ YAML::Node readCameraFile(const std::string& path, const char* prefix) {
   }
   return describingFailures(path, prefix, [&] {
     try {
-      return parseYamlText(text);
+      YAML::Node root = parseYamlText(text);
+      if (const std::optional<std::string> ambiguity = yamlAmbiguity(text)) {
+        invalid(*ambiguity + ": a camera file gives one camera, each member once (ros2 topic " +
+                "echo --once saves one message)");
+      }
+      return root;
     } catch (const YAML::ParserException& e) {
       if (e.mark.is_null()) {
         invalid(e.msg, Reason::kOverLimit);  // one of our own bounds, phrased by us
@@ -356,15 +446,34 @@ YAML::Node readCameraFile(const std::string& path, const char* prefix) {
   });
 }
 
+// What the projection would get wrong is refused naming the file; what the caller must know
+// (distortion the projection ignores) is logged once.
+sensor_msgs::msg::CameraInfo checkedForProjection(const std::string& path,
+                                                  sensor_msgs::msg::CameraInfo info,
+                                                  CameraFileForm form,
+                                                  const rclcpp::Logger& logger) {
+  std::vector<std::string> warnings;
+  try {
+    warnings = checkPinholeCamera(info, fieldNamesOf(form));
+  } catch (const InputError& e) {
+    throw InputError(e.reason(), path, path + ": " + e.what());
+  }
+  for (const std::string& warning : warnings) {
+    RCLCPP_WARN(logger, "%s: %s", path.c_str(), warning.c_str());
+  }
+  return info;
+}
+
 }  // namespace
 
 sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(const std::string& path,
-                                                           const rclcpp::Logger& /*logger*/) {
+                                                           const rclcpp::Logger& logger) {
   // The members are read from the YAML nodes, not from their JSON conversion, which types a
   // scalar by its text: a camera named 0815 would become the number 815.
   const char* prefix = failurePrefix(CameraFileForm::kCalibration);
   const YAML::Node root = readCameraFile(path, prefix);
-  return describingFailures(path, prefix, [&] {
+  sensor_msgs::msg::CameraInfo info = describingFailures(path, prefix, [&] {
+    requireOneForm(root);
     try {
       return cameraInfoOfCalibration(root);
     } catch (const std::runtime_error& e) {
@@ -382,14 +491,17 @@ sensor_msgs::msg::CameraInfo cameraInfoFromCalibrationFile(const std::string& pa
       throw;
     }
   });
+  return checkedForProjection(path, std::move(info), CameraFileForm::kCalibration, logger);
 }
 
-sensor_msgs::msg::CameraInfo cameraInfoFromFile(const std::string& path) {
+sensor_msgs::msg::CameraInfo cameraInfoFromFile(const std::string& path,
+                                                const rclcpp::Logger& logger) {
   const char* unknown = "not a camera file";
   const YAML::Node root = readCameraFile(path, unknown);
   const CameraFileForm form = describingFailures(path, unknown, [&] { return formOf(root); });
-  return describingFailures(path, failurePrefix(form),
-                            [&] { return cameraInfoOfForm(root, form); });
+  sensor_msgs::msg::CameraInfo info =
+      describingFailures(path, failurePrefix(form), [&] { return cameraInfoOfForm(root, form); });
+  return checkedForProjection(path, std::move(info), form, logger);
 }
 
 }  // namespace vantorel_base_utils

@@ -36,7 +36,8 @@ TEST(RealDepthFrame, CentralRegionLiesAtTheRawDepthOverFiveThousand) {
   const std::string depth_path = kFrameDir + "/tum_1_depth.png";
   const cv::Mat raw = cv::imread(depth_path, cv::IMREAD_UNCHANGED);
   ASSERT_EQ(raw.type(), CV_16UC1);
-  const sensor_msgs::msg::CameraInfo info = cameraInfoFromFile(kFrameDir + "/camera_info.yaml");
+  const sensor_msgs::msg::CameraInfo info =
+      cameraInfoFromFile(kFrameDir + "/camera_info.yaml", rclcpp::get_logger("real_depth_frame"));
   ASSERT_EQ(info.width, static_cast<std::uint32_t>(raw.cols));
 
   DepthOptions tum;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -748,6 +749,22 @@ roi:
   const FrameResult reference = sampleResult(options);
   options.camera_path = (in / "ros2.yaml").string();
   expectSamePoints(sampleResult(options), reference, 0.0F);
+  // Distortion the projection ignores is said once; a flipped axis is refused with its remedy.
+  const std::string ros2 = vantorel_test::readFile(options.camera_path);
+  std::string distorted = ros2;
+  distorted.replace(distorted.find("d: [0.0"), 7, "d: [0.1");
+  vantorel_test::writeFile((in / "distorted.yaml").string(), distorted);
+  const auto [distorted_status, warning] = runTool("--camera " + (in / "distorted.yaml").string());
+  EXPECT_EQ(distorted_status, 0) << warning;
+  EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1) << warning;
+  EXPECT_NE(warning.find("distorted.yaml: d holds distortion coefficients"), std::string::npos)
+      << warning;
+  fs::remove_all(work_ / "out");
+  std::string flipped = ros2;
+  flipped.replace(flipped.find("- 525.0\n- 239.5"), 7, "- -525.0");
+  vantorel_test::writeFile((in / "flipped.yaml").string(), flipped);
+  expectCleanFailure("--camera " + (in / "flipped.yaml").string(),
+                     "flipped.yaml: k[4] (fy) is -525, a negative focal length");
   vantorel_test::writeFile((in / "no_k.yaml").string(), "height: 480\nwidth: 640\nd: []\n");
   expectCleanFailure("--camera " + (in / "no_k.yaml").string(), "no_k.yaml");
   const auto [status, err] = runTool("--camera " + (in / "no_k.yaml").string());

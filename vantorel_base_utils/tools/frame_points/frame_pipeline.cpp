@@ -34,10 +34,10 @@ cv::Mat readDepthFile(const std::string& path, const sensor_msgs::msg::CameraInf
 }
 
 // The library's message names the file already; any other exception's text would only
-// confuse a user.
-sensor_msgs::msg::CameraInfo readCameraInfo(const std::string& path) {
+// confuse a user. Its one warning (distortion the projection ignores) goes through `logger`.
+sensor_msgs::msg::CameraInfo readCameraInfo(const std::string& path, const rclcpp::Logger& logger) {
   try {
-    return vbu::cameraInfoFromFile(path);
+    return vbu::cameraInfoFromFile(path, logger);
   } catch (const std::runtime_error& e) {
     throw InputError(e.what());
   } catch (const std::exception&) {
@@ -114,11 +114,11 @@ void useFrameFolder(FrameOptions& options, const std::string& dir) {
   options.arm_base_to_map_path = (folder / "arm_base_to_map.json").string();
 }
 
-FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& /*logger*/) {
+FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger) {
   return timed("load", "inputs", [&] {
     FrameInputs inputs;
     inputs.detections_text = readInputFile(options.detections_path, kMaxInputFileBytes);
-    inputs.camera_info = readCameraInfo(options.camera_path);
+    inputs.camera_info = readCameraInfo(options.camera_path, logger);
     inputs.camera_to_arm_base = readTransformFile(options.camera_to_arm_base_path);
     inputs.arm_base_to_map = readTransformFile(options.arm_base_to_map_path);
     inputs.depth = readDepthFile(options.depth_path, inputs.camera_info);
