@@ -39,8 +39,8 @@ std::string fileText(const std::string& path) {
 // The sample frame's inputs in the forms a node holds them.
 struct Frame {
   std::string detections = fileText(kSample + "/detections.json");
-  vbu::CameraModel camera =
-      vbu::cameraModelFromCameraInfo(vbu::cameraInfoFromFile(kSample + "/camera.yaml"));
+  vbu::CameraModel camera = vbu::cameraModelFromCameraInfo(
+      vbu::cameraInfoFromFile(kSample + "/camera.yaml", rclcpp::get_logger("test")));
   cv::Mat depth = vbu::readDepthImage(kSample + "/depth.png", camera);
   Eigen::Isometry3d camera_to_arm_base = transformOf("camera_to_arm_base.json");
   Eigen::Isometry3d arm_base_to_map = transformOf("arm_base_to_map.json");
