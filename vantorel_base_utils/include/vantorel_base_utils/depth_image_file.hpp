@@ -49,6 +49,13 @@ constexpr std::uint64_t kMaxDepthImagePixels = std::uint64_t{1} << 26;
 VANTOREL_BASE_UTILS_PUBLIC cv::Mat readDepthImage(const std::string& path,
                                                   const CameraModel& camera);
 
+// The same with a bound of the caller's own on the image's pixels, checked on the header
+// before anything is decoded (after the camera's size) and whatever size the camera states:
+// kOverLimit "<path>: depth image is 30000x30000, more than the 8388608 pixels allowed".
+VANTOREL_BASE_UTILS_PUBLIC cv::Mat readDepthImage(const std::string& path,
+                                                  const CameraModel& camera,
+                                                  std::uint64_t max_pixels);
+
 }  // namespace vantorel_base_utils
 
 #endif  // VANTOREL_BASE_UTILS__DEPTH_IMAGE_FILE_HPP_

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <set>
 #include <string>
@@ -49,6 +50,10 @@ struct DetectionPointsOptions {
   bool instance_points = true;
   // Mask pixels the call may hold (MaskBudget::max_total_pixels).
   std::uint64_t max_mask_pixels = yolo_mask_parser::kDefaultMaskPixelsPerCall;
+  // Pixels of the instances' pixel lists the call may project, each a possible point: more
+  // are refused (kOverLimit, input() "max_points") before any point is made, which bounds the
+  // points and everything a caller builds from them.
+  std::uint64_t max_points = std::numeric_limits<std::uint64_t>::max();
 };
 
 // One kept detection and what its pixels gave.
@@ -100,7 +105,8 @@ struct DetectionPoints {
 //   - instance masks: kMalformed for one that does not decode, kSizeMismatch "instance mask
 //     dimensions do not match its bbox window" (input() "instance_masks"), and the
 //     InputErrors of buildInstancePixels for the budget and for corners beyond int.
-//   - kOverLimit for a labelled cloud whose row row_step cannot state.
+//   - kOverLimit for pixel lists holding more than options.max_points pixels in all, and for
+//     a labelled cloud whose row row_step cannot state.
 // Besides the parse, only the class masks it drops are logged (WARN, by buildInstancePixels);
 // a good frame logs nothing.
 VANTOREL_BASE_UTILS_PUBLIC DetectionPoints projectDetections(

@@ -158,6 +158,20 @@ std::vector<std::size_t> cloudOrder(const std::vector<InstancePoints>& instances
   return order;
 }
 
+// Checked on the pixel lists, before any point is made from them.
+void checkPointBudget(const std::vector<InstancePoints>& instances, std::uint64_t max_points) {
+  std::uint64_t pixels = 0;
+  for (const InstancePoints& instance : instances) {
+    pixels += instance.pixels.size();
+  }
+  if (pixels > max_points) {
+    throw InputError(Reason::kOverLimit, "max_points",
+                     "the masks give " + std::to_string(pixels) +
+                         " pixels to project, more than the budget of " +
+                         std::to_string(max_points) + " points");
+  }
+}
+
 void projectInstances(const ProjectionContext& context, const DetectionPointsOptions& options,
                       DetectionPoints& result) {
   std::vector<InstancePoints>& instances = result.instances;
@@ -222,6 +236,7 @@ DetectionPoints projectDetections(const ymp::ParsedYolo& parsed, const cv::Mat& 
     result.instances[position].detection = detections[position];
     result.instances[position].pixels = std::move(pixels.instances[position].pixels);
   }
+  checkPointBudget(result.instances, options.max_points);
   projectInstances(context, options, result);
   if (options.organized_frame) {
     result.organized_cloud =

@@ -2,6 +2,7 @@
 // Depth image files read for a camera: bounded read, header checks, then decoding.
 #include "vantorel_base_utils/depth_image_file.hpp"
 
+#include <limits>
 #include <optional>
 
 #include "io/depth_file_header.hpp"
@@ -25,12 +26,17 @@ bool fitsCamera(std::uint64_t width, std::uint64_t height, const CameraModel& ca
 }
 
 void checkSize(const std::string& path, std::uint64_t width, std::uint64_t height,
-               const CameraModel& camera) {
+               const CameraModel& camera, std::uint64_t max_pixels) {
   if (!fitsCamera(width, height, camera)) {
     refuse(Reason::kSizeMismatch, path,
            "depth image is " + std::to_string(width) + "x" + std::to_string(height) +
                " but the calibration says " + std::to_string(camera.width) + "x" +
                std::to_string(camera.height));
+  }
+  if (width * height > max_pixels) {  // sides fit in 32 bits
+    refuse(Reason::kOverLimit, path,
+           "depth image is " + std::to_string(width) + "x" + std::to_string(height) +
+               ", more than the " + std::to_string(max_pixels) + " pixels allowed");
   }
   const bool size_stated = camera.width != 0 && camera.height != 0;
   if (!size_stated && width * height > kMaxDepthImagePixels) {  // sides fit in 32 bits
@@ -52,6 +58,11 @@ std::string readBytes(const std::string& path) {
 }  // namespace
 
 cv::Mat readDepthImage(const std::string& path, const CameraModel& camera) {
+  return readDepthImage(path, camera, std::numeric_limits<std::uint64_t>::max());
+}
+
+cv::Mat readDepthImage(const std::string& path, const CameraModel& camera,
+                       std::uint64_t max_pixels) {
   const std::string bytes = readBytes(path);
   const std::optional<depth_file::DepthHeader> header = depth_file::depthHeaderOf(bytes);
   if (!header) {
@@ -65,7 +76,7 @@ cv::Mat readDepthImage(const std::string& path, const CameraModel& camera) {
   if (!header->broken.empty()) {
     refuse(Reason::kMalformed, path, header->broken);
   }
-  checkSize(path, header->width, header->height, camera);
+  checkSize(path, header->width, header->height, camera, max_pixels);
   const cv::Mat depth = depth_file::decodeUnchanged(bytes);
   if (depth.empty()) {
     refuse(Reason::kMalformed, path, "not an image OpenCV can read");
@@ -76,7 +87,7 @@ cv::Mat readDepthImage(const std::string& path, const CameraModel& camera) {
                std::to_string(depth.type()));
   }
   checkSize(path, static_cast<std::uint64_t>(depth.cols), static_cast<std::uint64_t>(depth.rows),
-            camera);
+            camera, max_pixels);
   return depth;
 }
 
