@@ -16,7 +16,7 @@
 
 #include "output_folder.hpp"
 #include "pcd_file.hpp"
-#include "vantorel_base_utils/json_utils.hpp"
+#include "points_json.hpp"
 
 namespace vantorel_tools {
 
@@ -111,6 +111,16 @@ void appendVertex(std::ostream& out, const vantorel_base_utils::ProjectedPoint& 
   }
 }
 
+// The file system library's own text ("filesystem error: cannot create directories: ...")
+// is for its developers; a user needs the folder and the system's reason.
+void createOutputFolder(const std::string& dir) {
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (error) {
+    throw std::runtime_error(dir + ": cannot create the output folder: " + error.message());
+  }
+}
+
 std::string pngBytes(const cv::Mat& image) {
   std::vector<uchar> buffer;
   if (!cv::imencode(".png", image, buffer)) {
@@ -174,7 +184,30 @@ cv::Mat overlayImage(const cv::Mat& depth, const FrameResult& result) {
   return image;
 }
 
-void printSummary(std::ostream& out, const FrameResult& result) {
+namespace {
+
+// Mask pixels without a point: no depth, or depth outside the window.
+void printPixelsWithoutDepth(std::ostream& out, const FrameResult& result,
+                             const FrameOptions& options) {
+  std::size_t pixels = 0;
+  std::size_t points = 0;
+  for (const auto& instance : result.detections.instances) {
+    pixels += instance.pixels.size();
+    points += instance.point_count;
+  }
+  const std::size_t without = pixels - points;
+  out << without << " of " << pixels << " mask pixels had no depth in the window ("
+      << options.min_depth << " to " << options.max_depth << " raw units of " << options.depth_scale
+      << " m)\n";
+  if (without * 2 > pixels) {
+    out << "hint: most mask pixels had no depth in the window; check --depth-scale, "
+           "--min-depth and --max-depth against the depth image's units\n";
+  }
+}
+
+}  // namespace
+
+void printSummary(std::ostream& out, const FrameResult& result, const FrameOptions& options) {
   const auto rows = summarise(result);
   out << "points in the " << frameName(result.frame) << " frame\n";
   out << std::left << std::setw(7) << "class" << std::right << std::setw(10) << "instances"
@@ -193,25 +226,23 @@ void printSummary(std::ostream& out, const FrameResult& result) {
     out.flags(flags);
     out.precision(precision);
   }
+  printPixelsWithoutDepth(out, result, options);
 }
 
 OutputFiles writeOutputs(const std::string& dir, const FrameInputs& inputs,
-                         const FrameResult& result, const rclcpp::Logger& logger,
+                         const FrameResult& result, const rclcpp::Logger& /*logger*/,
                          const OutputOptions& options) {
-  // Everything is rendered in memory first, so most failures happen before any file exists.
-  const json points = pointsDocument(result);
+  // The small files are rendered in memory first, so most failures happen before any file
+  // exists; points.json, the largest, is written as it is made.
   const std::string ply = plyFile(result, options.ply);
   const auto& organized_cloud = result.detections.organized_cloud;
   const std::string pcd = pcdBinary(result.detections.labelled_cloud);
   const std::string organized = organized_cloud ? pcdBinary(*organized_cloud) : "";
   const std::string png = pngBytes(overlayImage(inputs.depth, result));
 
-  fs::create_directories(dir);
+  createOutputFolder(dir);
   StagedOutputs staged(dir);
-  if (!vantorel_base_utils::trySaveJson(points, staged.pathOf("points.json"), 1, logger)) {
-    throw std::runtime_error((fs::path(dir) / "points.json").string() +
-                             ": not written (see the error above)");
-  }
+  staged.writeWith("points.json", [&](std::ostream& out) { writePointsJson(out, result); });
   std::vector<std::string> names = {"points.json", "points.ply", "points.pcd", "overlay.png"};
   std::vector<std::string> retired;
   staged.write("points.ply", ply);

@@ -35,7 +35,9 @@ std::string plyFile(const FrameResult& result, PlyFormat format);
 // Depth in false colour with every instance's mask, box and label drawn over it.
 cv::Mat overlayImage(const cv::Mat& depth, const FrameResult& result);
 
-void printSummary(std::ostream& out, const FrameResult& result);
+// The table of summarise(), then how many mask pixels had no depth in the window of
+// `options`, with a hint at the depth options when most had none.
+void printSummary(std::ostream& out, const FrameResult& result, const FrameOptions& options);
 
 struct OutputOptions {
   PlyFormat ply = PlyFormat::Auto;

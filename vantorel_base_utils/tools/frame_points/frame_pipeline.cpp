@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "frame_pipeline.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -25,11 +27,15 @@ namespace {
 
 // The library checks the file's header against the calibration before decoding it; its
 // message names the file already.
-cv::Mat readDepthFile(const std::string& path, const sensor_msgs::msg::CameraInfo& camera) {
+cv::Mat readDepthFile(const std::string& path, const sensor_msgs::msg::CameraInfo& camera,
+                      std::uint64_t max_pixels) {
   try {
-    return vbu::readDepthImage(path, vbu::cameraModelFromCameraInfo(camera));
+    return vbu::readDepthImage(path, vbu::cameraModelFromCameraInfo(camera), max_pixels);
   } catch (const vbu::InputError& e) {
-    throw InputError(e.what());
+    const bool over_budget = e.reason() == vbu::InputError::Reason::kOverLimit &&
+                             std::string(e.what()).find(" pixels allowed") != std::string::npos;
+    throw InputError(std::string(e.what()) +
+                     (over_budget ? " (raise --max-depth-pixels to read it)" : ""));
   }
 }
 
@@ -40,6 +46,8 @@ sensor_msgs::msg::CameraInfo readCameraInfo(const std::string& path, const rclcp
     return vbu::cameraInfoFromFile(path, logger);
   } catch (const std::runtime_error& e) {
     throw InputError(e.what());
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception&) {
     throw InputError(path + ": cannot be read as a camera file");
   }
@@ -56,6 +64,8 @@ vbu::DetectionPointsOptions roadOptions(const FrameOptions& options) {
   if (options.organized) {
     road.organized_frame = road.frame;
   }
+  road.max_points = options.max_points;
+  road.max_mask_pixels = options.max_points > UINT64_MAX / 2 ? UINT64_MAX : 2 * options.max_points;
   return road;
 }
 
@@ -74,6 +84,18 @@ std::string blameOf(const vbu::InputError& e, const FrameOptions& options) {
   const bool from_projection =
       kProjectionInputs.count(e.input()) != 0 || e.input().rfind("camera_to_map", 0) == 0;
   return from_projection ? projectionInputs(options) : options.detections_path;
+}
+
+// A frame whose masks hold more than the point budget: the budget and the option that
+// raises it are named beside the library's words.
+std::string pointBudgetProblem(const vbu::InputError& e, const FrameOptions& options) {
+  const bool masks = std::string(e.what()).find("mask budget") != std::string::npos;
+  if (e.reason() != vbu::InputError::Reason::kOverLimit || (e.input() != "max_points" && !masks)) {
+    return "";
+  }
+  return std::string(e.what()) + " (the point budget of " + std::to_string(options.max_points) +
+         " points" + (masks ? ", whose masks may hold twice as many pixels" : "") +
+         "; raise --max-points to project them)";
 }
 
 // The road goes on past what it leaves out; the tool refuses the frame instead, as its README
@@ -96,6 +118,8 @@ auto timed(const char* name, const std::string& blame, Step&& step) {
     return result;
   } catch (const InputError&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    throw;  // no input's fault: the budgets allow more than this machine gives
   } catch (const json::exception& e) {
     throw InputError(blame + ": " + jsonProblem(e));
   } catch (const std::exception& e) {
@@ -121,7 +145,7 @@ FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& l
     inputs.camera_info = readCameraInfo(options.camera_path, logger);
     inputs.camera_to_arm_base = readTransformFile(options.camera_to_arm_base_path);
     inputs.arm_base_to_map = readTransformFile(options.arm_base_to_map_path);
-    inputs.depth = readDepthFile(options.depth_path, inputs.camera_info);
+    inputs.depth = readDepthFile(options.depth_path, inputs.camera_info, options.max_depth_pixels);
     if (!vbu::cameraInfoHasValidIntrinsics(inputs.camera_info)) {
       throw InputError(options.camera_path + ": no usable focal lengths");
     }
@@ -145,6 +169,10 @@ FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
           Eigen::Isometry3d(inputs.camera_to_arm_base), Eigen::Isometry3d(inputs.arm_base_to_map),
           roadOptions(options), logger);
     } catch (const vbu::InputError& e) {
+      const std::string budget = pointBudgetProblem(e, options);
+      if (!budget.empty()) {
+        throw InputError(detections + ": " + budget);
+      }
       throw InputError(blameOf(e, options) + ": " + e.what());
     }
   });

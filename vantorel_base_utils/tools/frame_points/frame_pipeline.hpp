@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,6 +26,16 @@ namespace vantorel_tools {
 // (kMaxDepthFileBytes, the same 64 MiB), transform files by the transform reader.
 constexpr std::size_t kMaxInputFileBytes = std::size_t{64} << 20;
 
+// What one frame may hold, checked before the work each guards. Every pixel of the
+// instances' pixel lists may become a point, and a point costs about 70 bytes on its way to
+// the outputs (its pixel, the point, the labelled cloud, points.ply and points.pcd), so the
+// default allows about 0.6 GB; the masks the pixels are cut from may hold twice as many
+// pixels, at 1 byte each. A depth pixel costs up to about 40 bytes with --organized (the
+// image, the overlay, the organised cloud and its file), so the default allows about
+// 0.35 GB. docs/input_bounds.md has the measurements.
+constexpr std::uint64_t kDefaultMaxPoints = std::uint64_t{1} << 23;       // 27 full VGA masks
+constexpr std::uint64_t kDefaultMaxDepthPixels = std::uint64_t{1} << 23;  // 3840 x 2160 fits
+
 enum class TargetFrame { Map, ArmBase };
 
 struct FrameOptions {
@@ -42,6 +53,8 @@ struct FrameOptions {
   double depth_scale = 0.001;  // metres per raw unit of a 16-bit image
   TargetFrame frame = TargetFrame::Map;
   bool organized = false;  // also lift the whole depth image into an organised cloud
+  std::uint64_t max_points = kDefaultMaxPoints;
+  std::uint64_t max_depth_pixels = kDefaultMaxDepthPixels;
 };
 
 // Takes every input from the files of one frame folder: detections.json, depth.png,
@@ -74,12 +87,14 @@ struct ClassSummary {
 // Reads and checks every input file; throws InputError naming the file. Every input must be
 // a regular file within the size bounds above. The depth image is a 16-bit greyscale PNG or
 // a 32-bit float single-channel TIFF (metres); its header is checked against the
-// calibration before the image is decoded.
+// calibration and against max_depth_pixels before the image is decoded.
 FrameInputs loadFrameInputs(const FrameOptions& options, const rclcpp::Logger& logger);
 
 // Parse, then the library's road (filter, suppress, pixel lists, projection); throws
 // InputError on bad content, including a class mask that does not decode and anything that
-// is not a finite number.
+// is not a finite number, and for masks that hold more pixels than max_points allows
+// (naming --max-points). `logger` gets the library's messages about the detector result,
+// which this refuses with its own.
 FrameResult runFrame(const FrameInputs& inputs, const FrameOptions& options,
                      const rclcpp::Logger& logger);
 

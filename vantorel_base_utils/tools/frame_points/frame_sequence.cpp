@@ -12,7 +12,9 @@
 
 #include <opencv2/core/utility.hpp>
 
+#include "printable_text.hpp"
 #include "progress_reporter.hpp"
+#include "stop_signals.hpp"
 
 namespace vantorel_tools {
 
@@ -58,6 +60,9 @@ bool holdsFrameFiles(const fs::path& folder) {
 }
 
 std::string statusOf(const FrameOutcome& outcome) {
+  if (!outcome.ran) {
+    return "not run: " + outcome.error;
+  }
   if (!outcome.ok) {
     return "failed: " + outcome.error;
   }
@@ -79,9 +84,13 @@ FrameOutcome runOneFrame(const SequenceSettings& settings, const std::string& na
   std::error_code error;
   const bool had_output_dir = fs::exists(output_dir, error) || error;
   const Clock::time_point start = Clock::now();
+  outcome.ran = true;
   try {
     outcome.counts = job(frame, output_dir.string());
     outcome.ok = true;
+  } catch (const Interrupted& e) {
+    outcome.ran = false;
+    outcome.error = e.what();
   } catch (const std::exception& e) {
     outcome.error = e.what();
   } catch (...) {
@@ -128,11 +137,15 @@ SequenceRun runSequence(const SequenceSettings& settings, const std::vector<std:
     cv::setNumThreads(0);
   }
   ProgressReporter progress(progress_out, frames.size(), settings.progress_in_place);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    run.frames[i].name = frames[i];
+  }
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
-    for (std::size_t i = next++; i < frames.size(); i = next++) {
+    for (std::size_t i = next++; i < frames.size() && stopSignal() == 0; i = next++) {
       run.frames[i] = runOneFrame(settings, frames[i], common, job);
-      progress.frameFinished(frames[i], run.frames[i].ok, statusOf(run.frames[i]));
+      progress.frameFinished(printable(frames[i]), run.frames[i].ok,
+                             printable(statusOf(run.frames[i])));
     }
   };
   const Clock::time_point start = Clock::now();
@@ -151,15 +164,18 @@ SequenceRun runSequence(const SequenceSettings& settings, const std::vector<std:
   progress.finish();
   run.workers = static_cast<unsigned>(threads.size() + 1);
   run.seconds = millisecondsSince(start) / 1000.0;
+  run.stop_signal = stopSignal();
   return run;
 }
 
 void printSequenceSummary(std::ostream& out, const SequenceRun& run) {
   std::size_t width = 5;
   std::size_t failed = 0;
+  std::size_t not_run = 0;
   for (const FrameOutcome& frame : run.frames) {
-    width = std::max(width, frame.name.size());
-    failed += frame.ok ? 0 : 1;
+    width = std::max(width, printable(frame.name).size());
+    failed += frame.ran && !frame.ok ? 1 : 0;
+    not_run += frame.ran ? 0 : 1;
   }
   const auto flags = out.flags();
   const auto precision = out.precision();
@@ -167,19 +183,29 @@ void printSequenceSummary(std::ostream& out, const SequenceRun& run) {
       << std::setw(10) << "instances" << std::setw(10) << "points" << std::setw(10) << "ms"
       << "  status\n";
   for (const FrameOutcome& frame : run.frames) {
-    out << std::left << std::setw(static_cast<int>(width + 2)) << frame.name << std::right;
+    out << std::left << std::setw(static_cast<int>(width + 2)) << printable(frame.name)
+        << std::right;
     if (frame.ok) {
       out << std::setw(10) << frame.counts.instances << std::setw(10) << frame.counts.points;
     } else {
       out << std::setw(10) << "-" << std::setw(10) << "-";
     }
-    out << std::fixed << std::setprecision(1) << std::setw(10) << frame.milliseconds << "  "
-        << (frame.ok ? "ok" : "FAILED") << "\n";
+    if (frame.ran) {
+      out << std::fixed << std::setprecision(1) << std::setw(10) << frame.milliseconds << "  "
+          << (frame.ok ? "ok" : "FAILED") << "\n";
+    } else {
+      out << std::setw(10) << "-"
+          << "  not run\n";
+    }
   }
   const double rate =
       run.seconds > 0.0 ? static_cast<double>(run.frames.size()) / run.seconds : 0.0;
-  out << run.frames.size() - failed << " of " << run.frames.size() << " frames written, " << failed
-      << " failed; " << std::setprecision(2) << run.seconds << " s on " << run.workers
+  out << run.frames.size() - failed - not_run << " of " << run.frames.size() << " frames written, "
+      << failed << " failed";
+  if (run.stop_signal != 0) {
+    out << ", " << not_run << " not run (stopped by " << signalName(run.stop_signal) << ")";
+  }
+  out << "; " << std::fixed << std::setprecision(2) << run.seconds << " s on " << run.workers
       << (run.workers == 1 ? " thread" : " threads") << " (" << std::setprecision(1) << rate
       << " frames/s)\n";
   out.flags(flags);
@@ -190,7 +216,7 @@ int runSequenceCommand(const SequenceSettings& settings, const FrameOptions& com
                        const FrameJob& job, std::ostream& out, std::ostream& err) {
   const SequenceListing listing = listSequence(settings.dir);
   for (const std::string& skipped : listing.skipped) {
-    err << kToolName << ": skipping " << skipped << "\n";
+    err << kToolName << ": skipping " << printable(skipped) << "\n";
   }
   if (listing.frames.empty()) {
     throw InputError(settings.dir + ": no frame folders in it");
@@ -200,10 +226,14 @@ int runSequenceCommand(const SequenceSettings& settings, const FrameOptions& com
   out << std::flush;
   bool all_ok = true;
   for (const FrameOutcome& frame : run.frames) {
-    if (!frame.ok) {
-      err << kToolName << ": frame " << frame.name << " failed: " << frame.error << "\n";
+    if (frame.ran && !frame.ok) {
+      err << kToolName << ": frame " << printable(frame.name)
+          << " failed: " << printable(frame.error) << "\n";
       all_ok = false;
     }
+  }
+  if (run.stop_signal != 0) {
+    return exitStatusFor(run.stop_signal);
   }
   return all_ok ? 0 : 1;
 }

@@ -38,6 +38,7 @@ using FrameJob =
 
 struct FrameOutcome {
   std::string name;
+  bool ran = false;  // false: not started, or rolled back, for a stop signal
   bool ok = false;
   FrameCounts counts;
   double milliseconds = 0.0;
@@ -55,22 +56,27 @@ struct SequenceRun {
   std::vector<FrameOutcome> frames;  // in the order of the listing
   unsigned workers = 1;
   double seconds = 0.0;
+  int stop_signal = 0;  // the signal that stopped the run early (stop_signals.hpp), or 0
 };
 
 // Runs every frame of `frames` with the inputs of its folder in settings.dir and every other
 // option from `common`, on up to settings.jobs threads, reporting each finished frame to
-// `progress_out`. A failing frame stops nothing else and leaves no new output folder.
+// `progress_out`. A failing frame stops nothing else and leaves no new output folder. After
+// a stop signal no frame is started; a frame that the job rolls back for it (throwing
+// Interrupted) counts as not run.
 SequenceRun runSequence(const SequenceSettings& settings, const std::vector<std::string>& frames,
                         const FrameOptions& common, const FrameJob& job,
                         std::ostream& progress_out);
 
-// One row per frame (instances, points, milliseconds, status), then the totals.
+// One row per frame (instances, points, milliseconds, status), then the totals. Names are
+// printed escaped (printable_text.hpp).
 void printSequenceSummary(std::ostream& out, const SequenceRun& run);
 
 // The tool's --sequence run: lists settings.dir (naming on `err` what it skips), runs every
 // frame with its progress on `err`, prints the summary on `out` and one line on `err` for
-// each failed frame. Returns the exit status: 0 when every frame succeeded, else 1. Throws
-// InputError when there is no frame to run.
+// each failed frame. Returns the exit status: 0 when every frame succeeded, 128 + the signal
+// when a stop signal ended the run early, else 1. Throws InputError when there is no frame
+// to run.
 int runSequenceCommand(const SequenceSettings& settings, const FrameOptions& common,
                        const FrameJob& job, std::ostream& out, std::ostream& err);
 

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <new>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -24,6 +27,8 @@
 #include "frame_outputs.hpp"
 #include "frame_pipeline.hpp"
 #include "frame_sequence.hpp"
+#include "printable_text.hpp"
+#include "stop_signals.hpp"
 #include "vantorel_base_utils/timer.hpp"
 
 namespace {
@@ -34,12 +39,14 @@ using vantorel_tools::TargetFrame;
 
 constexpr const char* kUsage = R"(usage: vantorel_frame_points [options]
 
-Projects the detected instances of one camera frame into 3D. Without input options it
-runs on the bundled sample frame.
+Projects the detected instances of one camera frame into 3D. Without any input option it
+runs on the bundled sample frame; otherwise every input must be given, as a file option
+or through --sample-dir.
 
 inputs (default: the sample frame):
-  --sample-dir DIR           take every input from DIR (detections.json, depth.png,
-                             camera.yaml, camera_to_arm_base.json, arm_base_to_map.json)
+  --sample-dir DIR           take every input not given as a file option from DIR
+                             (detections.json, depth.png, camera.yaml,
+                             camera_to_arm_base.json, arm_base_to_map.json)
   --detections FILE          detector result JSON
   --depth FILE               depth image: 16-bit greyscale PNG in raw units (see
                              --depth-scale), or 32-bit float metres as a single-channel
@@ -69,9 +76,21 @@ options:
   --ply ascii|binary         points.ply format (default: binary above 4096 points)
   --organized                also write organized.pcd, the whole frame as an organised
                              cloud (NaN where a pixel has no depth)
+budgets (what one frame may hold, checked before the work it guards):
+  --max-points N             mask pixels, each a possible point, a frame may project
+                             (default: 8388608, about 0.6 GB; its masks may hold twice
+                             as many pixels)
+  --max-depth-pixels N       pixels of the depth image, checked on its header before it
+                             is decoded, whatever the calibration says (default: 8388608,
+                             3840x2160 fits; about 0.15 GB, 0.35 GB with
+                             --organized)
   --timers                   print the time spent in each stage
   --verbose                  also print the library's INFO and DEBUG messages
   --help                     this text
+
+exit status: 0 done; 1 an input refused, a budget exceeded, an output not written or a
+frame of --sequence failed; 2 bad options; 130 or 143 stopped by SIGINT or SIGTERM (no
+frame is started after it, and no output set is left half replaced).
 )";
 
 fs::path sampleDir() {
@@ -139,11 +158,32 @@ std::set<int> parseClasses(const std::string& text) {
   }
 }
 
+// A budget: a whole number above 0, written plainly.
+std::uint64_t parseBudget(const std::string& flag, const std::string& text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const bool plain = !text.empty() && text[0] >= '1' && text[0] <= '9';
+  if (!plain || std::from_chars(text.data(), end, value).ptr != end) {
+    throw std::invalid_argument(flag + ": not a whole number above 0: \"" + text + "\"");
+  }
+  return value;
+}
+
+// The single-frame input files, each with its option, in the order of --help.
+const std::vector<std::pair<std::string, std::string FrameOptions::*>>& fileFlags() {
+  static const std::vector<std::pair<std::string, std::string FrameOptions::*>> kFlags = {
+      {"--detections", &FrameOptions::detections_path},
+      {"--depth", &FrameOptions::depth_path},
+      {"--camera", &FrameOptions::camera_path},
+      {"--camera-to-arm-base", &FrameOptions::camera_to_arm_base_path},
+      {"--arm-base-to-map", &FrameOptions::arm_base_to_map_path}};
+  return kFlags;
+}
+
 bool isInputFlag(const std::string& flag) {
-  static const std::set<std::string> kInputFlags = {
-      "--sample-dir", "--detections",         "--depth",
-      "--camera",     "--camera-to-arm-base", "--arm-base-to-map"};
-  return kInputFlags.count(flag) != 0;
+  return flag == "--sample-dir" ||
+         std::any_of(fileFlags().begin(), fileFlags().end(),
+                     [&](const auto& entry) { return entry.first == flag; });
 }
 
 struct Command {
@@ -153,6 +193,8 @@ struct Command {
   std::string sequence_dir;     // empty: one frame
   std::optional<int> jobs;      // frames at a time with --sequence
   std::string last_input_flag;  // one of the single-frame inputs, if given
+  std::optional<std::string> sample_dir;
+  std::map<std::string, std::string> input_files;  // by option
   bool timers = false;
   bool verbose = false;
   bool help = false;
@@ -178,9 +220,35 @@ void checkSequenceOptions(const Command& command) {
   }
 }
 
+// The bundled sample only when no input is named at all: a frame of one's own with the
+// sample's camera or transforms would give points in the wrong place without a word.
+void chooseInputs(Command& command) {
+  if (!command.sequence_dir.empty()) {
+    return;
+  }
+  FrameOptions& frame = command.frame;
+  if (command.input_files.empty() || command.sample_dir) {
+    vantorel_tools::useFrameFolder(frame, command.sample_dir.value_or(sampleDir().string()));
+  }
+  std::string missing;
+  for (const auto& [flag, member] : fileFlags()) {
+    const auto given = command.input_files.find(flag);
+    if (given != command.input_files.end()) {
+      frame.*member = given->second;
+    } else if (!command.input_files.empty() && !command.sample_dir) {
+      missing += (missing.empty() ? "" : ", ") + flag;
+    }
+  }
+  if (!missing.empty()) {
+    throw std::invalid_argument(
+        "missing " + missing +
+        ": give every input file, or --sample-dir DIR for those not given (without any "
+        "input option the bundled sample frame is used)");
+  }
+}
+
 Command parseCommand(int argc, char** argv) {
   Command command;
-  vantorel_tools::useFrameFolder(command.frame, sampleDir().string());
   command.frame.nms_iou_threshold = 0.5F;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -202,17 +270,13 @@ Command parseCommand(int argc, char** argv) {
     } else if (flag == "--verbose") {
       command.verbose = true;
     } else if (flag == "--sample-dir") {
-      vantorel_tools::useFrameFolder(f, value());
-    } else if (flag == "--detections") {
-      f.detections_path = value();
-    } else if (flag == "--depth") {
-      f.depth_path = value();
-    } else if (flag == "--camera") {
-      f.camera_path = value();
-    } else if (flag == "--camera-to-arm-base") {
-      f.camera_to_arm_base_path = value();
-    } else if (flag == "--arm-base-to-map") {
-      f.arm_base_to_map_path = value();
+      command.sample_dir = value();
+    } else if (isInputFlag(flag)) {
+      command.input_files[flag] = value();
+    } else if (flag == "--max-points") {
+      f.max_points = parseBudget(flag, value());
+    } else if (flag == "--max-depth-pixels") {
+      f.max_depth_pixels = parseBudget(flag, value());
     } else if (flag == "--classes") {
       f.keep_classes = parseClasses(value());
     } else if (flag == "--nms") {
@@ -257,6 +321,7 @@ Command parseCommand(int argc, char** argv) {
                                 " is above --max-depth " + std::to_string(command.frame.max_depth));
   }
   checkSequenceOptions(command);
+  chooseInputs(command);
   return command;
 }
 
@@ -266,26 +331,49 @@ struct FrameDone {
   vantorel_tools::OutputFiles files;
 };
 
+// The tool's own messages (a camera's distortion) and the library's about the detector
+// result, which the tool refuses with its own line instead.
+struct Loggers {
+  rclcpp::Logger tool;
+  rclcpp::Logger library;
+};
+
+// A stop signal rolls the frame back between its stages; once its outputs are being
+// written they are finished.
 FrameDone processFrame(const FrameOptions& frame, const vantorel_tools::OutputOptions& outputs,
-                       const std::string& output_dir, const rclcpp::Logger& logger) {
-  const auto inputs = vantorel_tools::loadFrameInputs(frame, logger);
-  FrameDone done;
-  done.result = vantorel_tools::runFrame(inputs, frame, logger);
-  done.files = vantorel_tools::writeOutputs(output_dir, inputs, done.result, logger, outputs);
-  return done;
+                       const std::string& output_dir, const Loggers& loggers) {
+  try {
+    vantorel_tools::throwIfStopped();
+    const auto inputs = vantorel_tools::loadFrameInputs(frame, loggers.tool);
+    vantorel_tools::throwIfStopped();
+    FrameDone done;
+    done.result = vantorel_tools::runFrame(inputs, frame, loggers.library);
+    vantorel_tools::throwIfStopped();
+    done.files =
+        vantorel_tools::writeOutputs(output_dir, inputs, done.result, loggers.tool, outputs);
+    return done;
+  } catch (const std::bad_alloc&) {
+    throw std::runtime_error(
+        frame.detections_path + ", " + frame.depth_path +
+        ": out of memory within the budgets (--max-points " + std::to_string(frame.max_points) +
+        ", --max-depth-pixels " + std::to_string(frame.max_depth_pixels) +
+        "); lower them so that a frame beyond them is refused, or give the run more memory");
+  }
 }
 
-int runOneFrame(const Command& command, const rclcpp::Logger& logger) {
+int runOneFrame(const Command& command, const Loggers& logger) {
   const FrameDone done = processFrame(command.frame, command.outputs, command.output_dir, logger);
   const vantorel_tools::OutputFiles& files = done.files;
-  vantorel_tools::printSummary(std::cout, done.result);
-  std::cout << "wrote " << files.points_json << ", " << files.point_cloud_ply << ", "
-            << files.point_cloud_pcd << ", " << files.overlay_png
-            << (files.organized_pcd.empty() ? "" : ", " + files.organized_pcd) << "\n";
+  vantorel_tools::printSummary(std::cout, done.result, command.frame);
+  std::cout << vantorel_tools::printable(
+                   "wrote " + files.points_json + ", " + files.point_cloud_ply + ", " +
+                   files.point_cloud_pcd + ", " + files.overlay_png +
+                   (files.organized_pcd.empty() ? "" : ", " + files.organized_pcd))
+            << "\n";
   return 0;
 }
 
-int runSequence(const Command& command, const rclcpp::Logger& logger) {
+int runSequence(const Command& command, const Loggers& logger) {
   vantorel_tools::SequenceSettings settings;
   settings.dir = command.sequence_dir;
   settings.output_root = command.output_dir;
@@ -299,37 +387,65 @@ int runSequence(const Command& command, const rclcpp::Logger& logger) {
   return vantorel_tools::runSequenceCommand(settings, command.frame, job, std::cout, std::cerr);
 }
 
+void setLevel(const rclcpp::Logger& logger, int level) {
+  if (rcutils_logging_set_logger_level(logger.get_name(), level) != RCUTILS_RET_OK) {
+    rcutils_reset_error();
+  }
+}
+
+// Every message the tool ends with is one line, its names escaped.
+void printError(const std::string& what) {
+  std::cerr << "vantorel_frame_points: " << vantorel_tools::printable(what) << "\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto logger = rclcpp::get_logger("vantorel_frame_points");
+  const Loggers loggers{rclcpp::get_logger("vantorel_frame_points"),
+                        rclcpp::get_logger("vantorel_frame_points.library")};
   Command command;
   try {
     command = parseCommand(argc, argv);
   } catch (const std::exception& e) {
-    std::cerr << "vantorel_frame_points: " << e.what() << "\n";
+    printError(e.what());
     return 2;
   }
   if (command.help) {
     std::cout << kUsage;
     return 0;
   }
-  // Warnings (a class mask that does not decode) always show; progress only on request.
-  // Setting the level also initialises rcutils logging before any worker thread logs.
-  const int level = command.verbose ? RCUTILS_LOG_SEVERITY_DEBUG : RCUTILS_LOG_SEVERITY_WARN;
-  if (rcutils_logging_set_logger_level(logger.get_name(), level) != RCUTILS_RET_OK) {
-    rcutils_reset_error();
-  }
+  // The tool's warnings (a camera's distortion) always show; progress only on request. The
+  // library's messages about a detector result only on request too: the tool refuses what
+  // they are about with its own line. Setting the levels also initialises rcutils logging
+  // before any worker thread logs.
+  setLevel(loggers.tool, command.verbose ? RCUTILS_LOG_SEVERITY_DEBUG : RCUTILS_LOG_SEVERITY_WARN);
+  setLevel(loggers.library,
+           command.verbose ? RCUTILS_LOG_SEVERITY_DEBUG : RCUTILS_LOG_SEVERITY_FATAL);
+  vantorel_tools::catchStopSignals();
   int status = 0;
   try {
-    status =
-        command.sequence_dir.empty() ? runOneFrame(command, logger) : runSequence(command, logger);
+    status = command.sequence_dir.empty() ? runOneFrame(command, loggers)
+                                          : runSequence(command, loggers);
+  } catch (const vantorel_tools::Interrupted& e) {
+    printError(std::string(e.what()) + "; nothing written");
+    return vantorel_tools::exitStatusFor(e.signal());
+  } catch (const std::bad_alloc&) {
+    printError("out of memory within the budgets; lower --max-points or --max-depth-pixels");
+    return 1;
   } catch (const std::exception& e) {
-    std::cerr << "vantorel_frame_points: " << e.what() << "\n";
+    printError(e.what());
     return 1;
   }
   if (command.timers) {
     vantorel_base_utils::Timer::printGlobalStats();
+  }
+  // A signal that came while the outputs were being written let them finish; the caller
+  // still learns that the run was asked to stop.
+  const int stop = vantorel_tools::stopSignal();
+  if (stop != 0 && command.sequence_dir.empty()) {
+    printError("interrupted by " + vantorel_tools::signalName(stop) +
+               " after the outputs were written");
+    return vantorel_tools::exitStatusFor(stop);
   }
   return status;
 }

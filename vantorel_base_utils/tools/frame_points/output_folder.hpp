@@ -5,6 +5,8 @@
 #define VANTOREL_BASE_UTILS__TOOLS__FRAME_POINTS__OUTPUT_FOLDER_HPP_
 
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,9 +15,16 @@ namespace vantorel_tools {
 // New versions of files in `dir`, staged in a private folder inside it: created with an
 // unpredictable name by mkdtemp (mode 0700, never through a link), so nobody else can place
 // or swap anything there, and on the same file system as the targets.
+//
+// A run that dies (SIGKILL, power loss) loses nothing either: the staging folder stays
+// locked while its run lives, and the commit writes a journal before it moves the first
+// file. Whoever next stages into `dir` first repairs what dead runs left, under the folder's
+// lock: a set whose journal was written is moved in whole, any other staging folder is
+// removed, so the folder holds either the old set or the new one.
 class StagedOutputs {
  public:
-  // Throws std::runtime_error when the staging folder cannot be created.
+  // Repairs what dead runs left in `dir`, then creates the staging folder. Throws
+  // std::runtime_error when either fails.
   explicit StagedOutputs(const std::string& dir);
   // Removes the staging folder with whatever is still in it.
   ~StagedOutputs();
@@ -29,6 +38,10 @@ class StagedOutputs {
   // target in `dir`.
   void write(const std::string& name, const std::string& bytes);
 
+  // The same, with the bytes written by `render` as it makes them, so that a large file is
+  // never held whole.
+  void writeWith(const std::string& name, const std::function<void(std::ostream&)>& render);
+
   // Moves the staged files over their targets while holding the folder's lock file
   // (".vantorel_frame_points.lock"), so that runs into one folder replace their sets one
   // after another. Afterwards every target holds its new file; on failure, which throws
@@ -41,7 +54,13 @@ class StagedOutputs {
  private:
   std::filesystem::path dir_;
   std::filesystem::path staging_;
+  int staging_fd_ = -1;  // holds the lock that tells other runs this staging folder is alive
 };
+
+// For tests of the commit's journal only: when the environment variable
+// VANTOREL_FRAME_POINTS_EXIT_AT_STEP holds N, the process ends with _exit(kStepExitStatus) at
+// the N-th step of staging and committing a set, as a SIGKILL there would.
+constexpr int kStepExitStatus = 86;
 
 }  // namespace vantorel_tools
 
