@@ -27,6 +27,7 @@
 #include "frame_outputs.hpp"
 #include "frame_pipeline.hpp"
 #include "frame_sequence.hpp"
+#include "output_folder.hpp"
 #include "printable_text.hpp"
 #include "stop_signals.hpp"
 #include "vantorel_base_utils/timer.hpp"
@@ -344,6 +345,7 @@ FrameDone processFrame(const FrameOptions& frame, const vantorel_tools::OutputOp
                        const std::string& output_dir, const Loggers& loggers) {
   try {
     vantorel_tools::throwIfStopped();
+    vantorel_tools::repairOutputFolder(output_dir);
     const auto inputs = vantorel_tools::loadFrameInputs(frame, loggers.tool);
     vantorel_tools::throwIfStopped();
     FrameDone done;

@@ -350,6 +350,15 @@ StagedOutputs::StagedOutputs(const std::string& dir) : dir_(dir) {
   }
 }
 
+void repairOutputFolder(const std::string& dir) {
+  std::error_code error;
+  if (!fs::is_directory(dir, error)) {
+    return;
+  }
+  const FolderLock lock(dir);
+  repairDeadRuns(dir);
+}
+
 StagedOutputs::~StagedOutputs() {
   std::error_code ignored;
   fs::remove_all(staging_, ignored);

@@ -18,9 +18,9 @@ namespace vantorel_tools {
 //
 // A run that dies (SIGKILL, power loss) loses nothing either: the staging folder stays
 // locked while its run lives, and the commit writes a journal before it moves the first
-// file. Whoever next stages into `dir` first repairs what dead runs left, under the folder's
-// lock: a set whose journal was written is moved in whole, any other staging folder is
-// removed, so the folder holds either the old set or the new one.
+// file. Whoever next stages into `dir` (or calls repairOutputFolder) first repairs what
+// dead runs left, under the folder's lock: a set whose journal was written is moved in whole, any
+// other staging folder is removed, so the folder holds either the old set or the new one.
 class StagedOutputs {
  public:
   // Repairs what dead runs left in `dir`, then creates the staging folder. Throws
@@ -56,6 +56,11 @@ class StagedOutputs {
   std::filesystem::path staging_;
   int staging_fd_ = -1;  // holds the lock that tells other runs this staging folder is alive
 };
+
+// What dead runs left in `dir`, repaired under the folder's lock as StagedOutputs does, so
+// that a run that fails before it writes anything still leaves the folder whole. Nothing
+// when `dir` does not exist; throws std::runtime_error when the lock cannot be taken.
+void repairOutputFolder(const std::string& dir);
 
 // For tests of the commit's journal only: when the environment variable
 // VANTOREL_FRAME_POINTS_EXIT_AT_STEP holds N, the process ends with _exit(kStepExitStatus) at

@@ -25,7 +25,11 @@ void catchStopSignals() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART | SA_RESETHAND;
   for (const int signal : {SIGINT, SIGTERM}) {
-    ::sigaction(signal, &action, nullptr);
+    // A signal ignored from the start (a background job's SIGINT, nohup) stays ignored.
+    struct sigaction inherited {};
+    if (::sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN) {
+      ::sigaction(signal, &action, nullptr);
+    }
   }
 }
 

@@ -10,7 +10,8 @@
 namespace vantorel_tools {
 
 // From now on the first SIGINT or SIGTERM only records itself; a second one ends the process
-// as the signal does by default (the output folder's journal repairs what it cuts short).
+// as the signal does by default (the output folder's journal repairs what it cuts short). A
+// signal that the process was started ignoring stays ignored.
 void catchStopSignals();
 
 // The signal that asked to stop, or 0.

@@ -44,8 +44,8 @@ std::string killAt(long step) {
 }
 
 // Kills the run that replaces the `from` set by the `to` set at every step in turn; after
-// each, a run that only repairs the folder (it dies right after that) must leave exactly
-// one of the two sets. Returns the number of steps a whole run has.
+// each, the next run into the folder, one that fails on its input, must leave exactly one of
+// the two sets. Returns the number of steps a whole run has.
 long killAtEveryStep(const vantorel_test::TempDir& dir, const std::string& from,
                      const std::string& to) {
   const std::string inputs = vantorel_test::sampleInputs() + " --output ";
@@ -67,9 +67,9 @@ long killAtEveryStep(const vantorel_test::TempDir& dir, const std::string& from,
       return step - 1;
     }
     EXPECT_EQ(killed.status, vantorel_tools::kStepExitStatus) << killed.err;
-    const auto repair =
-        vantorel_test::runFrameTool(dir, inputs + out.string() + " " + from, killAt(1));
-    EXPECT_EQ(repair.status, vantorel_tools::kStepExitStatus) << repair.err;
+    const auto next = vantorel_test::runFrameTool(
+        dir, inputs + out.string() + " --detections " + dir.file("missing.json"));
+    EXPECT_EQ(next.status, 1) << next.err;
     const auto left = setIn(out);
     EXPECT_TRUE(left == old_set || left == new_set) << "a mixed set after a kill at step " << step;
     EXPECT_TRUE(vantorel_test::stagingLeftIn(out).empty()) << "at step " << step;
@@ -102,9 +102,19 @@ TEST(Interruptions, AStopSignalEndsASequenceWithWholeSetsAndNoStaging) {
                                 " --jobs 2 --sequence " + seq.string() + " --output " +
                                 out.string() + " >" + dir.file("out.txt") + " 2>" + err;
     const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+    // With the signal's default action, even where the test itself was started ignoring it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, signal);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ),
-              0);
+    const int spawned =
+        ::posix_spawn(&pid, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ);
+    posix_spawnattr_destroy(&attributes);
+    ASSERT_EQ(spawned, 0);
     // Stopped once a few frames are written, well before all of them.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!fs::exists(out / "f1003" / "points.json") &&
