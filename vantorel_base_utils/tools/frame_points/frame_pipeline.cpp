@@ -86,16 +86,21 @@ std::string blameOf(const vbu::InputError& e, const FrameOptions& options) {
   return from_projection ? projectionInputs(options) : options.detections_path;
 }
 
-// A frame whose masks hold more than the point budget: the budget and the option that
-// raises it are named beside the library's words.
+// A frame whose masks hold more than the point budget: the option that raises it is named
+// beside the library's words.
 std::string pointBudgetProblem(const vbu::InputError& e, const FrameOptions& options) {
-  const bool masks = std::string(e.what()).find("mask budget") != std::string::npos;
-  if (e.reason() != vbu::InputError::Reason::kOverLimit || (e.input() != "max_points" && !masks)) {
+  if (e.reason() != vbu::InputError::Reason::kOverLimit) {
     return "";
   }
-  return std::string(e.what()) + " (the point budget of " + std::to_string(options.max_points) +
-         " points" + (masks ? ", whose masks may hold twice as many pixels" : "") +
-         "; raise --max-points to project them)";
+  if (e.input() == "max_points") {
+    return std::string(e.what()) + " (raise --max-points to project them)";
+  }
+  if (std::string(e.what()).find("mask budget") != std::string::npos) {
+    return std::string(e.what()) + " (the point budget of " + std::to_string(options.max_points) +
+           " points lets its masks hold twice as many pixels; raise --max-points to project "
+           "them)";
+  }
+  return "";
 }
 
 // The road goes on past what it leaves out; the tool refuses the frame instead, as its README

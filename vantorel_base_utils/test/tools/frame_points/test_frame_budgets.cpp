@@ -107,6 +107,19 @@ TEST(FrameBudgets, PointsJsonWrittenAsAStreamIsTheDocumentsBytes) {
   }
 }
 
+TEST(FrameBudgets, PixelsBeyondThePointBudgetAreRefusedBeforeAnyPointIsMade) {
+  vantorel_test::TempDir dir;
+  // Class 5 is one detection with a 50x90 instance mask: 4500 pixels, within its mask budget.
+  const auto run = vantorel_test::runFrameTool(
+      dir,
+      vantorel_test::sampleInputs() + " --classes 5 --max-points 4000 --output " + dir.file("out"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "vantorel_frame_points: " + (kSample / "detections.json").string() +
+                         ": the masks give 4500 pixels to project, more than the budget of 4000 "
+                         "points (raise --max-points to project them)\n");
+  EXPECT_FALSE(fs::exists(dir.file("out")));
+}
+
 TEST(FrameBudgets, ResultsAskingForMillionsOfPointsAreRefusedNamingTheBudget) {
   if (underSanitizer()) {
     GTEST_SKIP() << "address-space limits do not apply under a sanitizer";
