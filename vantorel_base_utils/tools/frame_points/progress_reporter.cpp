@@ -7,9 +7,35 @@
 #include <iomanip>
 #include <sstream>
 
+#include <rcutils/logging.h>
+
 namespace vantorel_tools {
 
 namespace {
+
+// The reporter whose line is in place, if any, and the log output it goes before.
+std::mutex g_in_place_mutex;
+ProgressReporter* g_in_place = nullptr;
+rcutils_logging_output_handler_t g_log_output = nullptr;
+
+void clearLineThenLog(const rcutils_log_location_t* location, int severity, const char* name,
+                      rcutils_time_point_value_t timestamp, const char* format, va_list* args) {
+  const std::lock_guard<std::mutex> lock(g_in_place_mutex);
+  if (g_in_place != nullptr) {
+    g_in_place->clearLine();
+  }
+  if (g_log_output != nullptr) {
+    g_log_output(location, severity, name, timestamp, format, args);
+  }
+}
+
+void stopClearingForLogs(const ProgressReporter* reporter) {
+  const std::lock_guard<std::mutex> lock(g_in_place_mutex);
+  if (g_in_place == reporter) {
+    rcutils_logging_set_output_handler(g_log_output);
+    g_in_place = nullptr;
+  }
+}
 
 // Redrawing a terminal line more often than this only flickers.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
@@ -22,6 +48,24 @@ ProgressReporter::ProgressReporter(std::ostream& out, std::size_t total, bool in
     : out_(out), total_(total), in_place_(in_place), start_(Clock::now()), last_draw_(start_) {
   if (in_place_) {
     draw(start_);
+    const std::lock_guard<std::mutex> lock(g_in_place_mutex);
+    if (g_in_place == nullptr) {  // one line in place at a time
+      g_log_output = rcutils_logging_get_output_handler();
+      g_in_place = this;
+      rcutils_logging_set_output_handler(clearLineThenLog);
+    }
+  }
+}
+
+ProgressReporter::~ProgressReporter() {
+  stopClearingForLogs(this);
+}
+
+void ProgressReporter::clearLine() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (in_place_ && !finished_) {
+    out_ << '\r' << kClearToLineEnd << std::flush;
+    last_draw_ = start_ - kRedrawInterval;  // drawn again with the next frame
   }
 }
 

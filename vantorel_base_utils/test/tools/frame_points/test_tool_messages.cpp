@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "printable_text.hpp"
@@ -12,6 +13,7 @@
 #include "tools/frame_points/tool_run.hpp"
 
 namespace fs = std::filesystem;
+using vantorel_tools::printable;
 
 namespace {
 
@@ -79,6 +81,39 @@ TEST(ToolMessages, NamesFromTheFileSystemAreEscaped) {
   EXPECT_NE(run.out.find("\nbroken\\n\\x1b[2J "), std::string::npos) << run.out;
   EXPECT_NE(run.err.find("frame broken\\n\\x1b[2J failed: "), std::string::npos) << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 3) << run.err;  // 2 progress, 1 error
+}
+
+TEST(ToolMessages, ALogLineNeverLandsInTheProgressLine) {
+  if (std::system("command -v script >/dev/null") != 0) {
+    GTEST_SKIP() << "no script(1) to give the tool a terminal";
+  }
+  vantorel_test::TempDir dir;
+  // Two frames whose cameras have distortion, which the tool warns about once each.
+  std::string camera = vantorel_test::readFile((kSample / "camera.yaml").string());
+  camera.replace(camera.find("data: [0, 0, 0, 0, 0]"), 21, "data: [0.1, 0, 0, 0, 0]");
+  for (const char* frame : {"a", "b"}) {
+    const fs::path folder = dir.path() / "seq" / frame;
+    fs::create_directories(folder);
+    for (const auto& file : fs::directory_iterator(kSample)) {
+      fs::copy(file.path(), folder / file.path().filename());
+    }
+    vantorel_test::writeFile((folder / "camera.yaml").string(), camera);
+  }
+  const std::string tool = std::string(VANTOREL_FRAME_POINTS_EXE) + " --jobs 1 --sequence " +
+                           dir.file("seq") + " --output " + dir.file("out");
+  const std::string typescript = dir.file("terminal.txt");
+  ASSERT_EQ(std::system(("RCUTILS_COLORIZED_OUTPUT=0 script -qec '" + tool + "' /dev/null >" +
+                         typescript + " 2>&1 </dev/null")
+                            .c_str()),
+            0);
+  const std::string terminal = vantorel_test::readFile(typescript);
+  std::size_t warnings = 0;
+  for (std::size_t at = terminal.find("[WARN]"); at != std::string::npos;
+       at = terminal.find("[WARN]", at + 1), ++warnings) {
+    EXPECT_EQ(terminal.substr(at < 4 ? 0 : at - 4, 4), "\r\x1b[K")
+        << "a log line inside the progress line: " << printable(terminal);
+  }
+  EXPECT_EQ(warnings, 2U) << printable(terminal);
 }
 
 TEST(ToolMessages, TheSummaryCountsMaskPixelsWithoutDepth) {
