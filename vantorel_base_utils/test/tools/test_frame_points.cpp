@@ -495,11 +495,26 @@ TEST_F(FramePoints, FarOffBoxesAreDrawnAndWritten) {
 }
 
 TEST_F(FramePoints, OptionsAreReadStrictly) {
-  for (const std::string args :
-       {"--classes 1,01", "--classes +1", "--classes ' 1'", "--classes 1,1", "--classes 1,",
-        "--nms nan", "--nms 1.5", "--min-depth 5000 --max-depth 1", "--max-depth 1e4",
-        "--depth-scale 0", "--depth-scale -0.001", "--depth-scale inf", "--depth-scale nan",
-        "--depth-scale 1e-320", "--depth-scale 0.001m", "--depth-scale ''", "--ply text"}) {
+  for (const std::string args : {"--classes 1,01",
+                                 "--classes +1",
+                                 "--classes ' 1'",
+                                 "--classes 1,1",
+                                 "--classes 1,",
+                                 "--nms nan",
+                                 "--nms 1.5",
+                                 "--min-depth 5000 --max-depth 1",
+                                 "--max-depth 1e4",
+                                 "--depth-scale 0",
+                                 "--depth-scale -0.001",
+                                 "--depth-scale inf",
+                                 "--depth-scale nan",
+                                 "--depth-scale 1e-320",
+                                 "--depth-scale 0.001m",
+                                 "--depth-scale ''",
+                                 "--ply text",
+                                 "--max-points 0",
+                                 "--max-points 18446744073709551616",
+                                 "--max-depth-pixels +5"}) {
     const auto [status, err] = runTool(args);
     EXPECT_EQ(status, 2) << args;
     EXPECT_NE(err.find(args.substr(0, args.find(' '))), std::string::npos) << args << ": " << err;

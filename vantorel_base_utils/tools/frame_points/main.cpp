@@ -164,8 +164,9 @@ std::uint64_t parseBudget(const std::string& flag, const std::string& text) {
   std::uint64_t value = 0;
   const char* end = text.data() + text.size();
   const bool plain = !text.empty() && text[0] >= '1' && text[0] <= '9';
-  if (!plain || std::from_chars(text.data(), end, value).ptr != end) {
-    throw std::invalid_argument(flag + ": not a whole number above 0: \"" + text + "\"");
+  const auto [used, error] = std::from_chars(text.data(), end, value);
+  if (!plain || used != end || error != std::errc()) {
+    throw std::invalid_argument(flag + ": not a whole number from 1 to 2^64 - 1: \"" + text + "\"");
   }
   return value;
 }
