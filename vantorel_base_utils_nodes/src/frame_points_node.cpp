@@ -1,0 +1,445 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "vantorel_base_utils_nodes/frame_points_node.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include <message_filters/subscriber.h>
+#include <message_filters/sync_policies/approximate_time.h>
+#include <message_filters/sync_policies/exact_time.h>
+#include <message_filters/synchronizer.h>
+#include <tf2_ros/buffer.h>
+#include <tf2_ros/transform_listener.h>
+#include <rclcpp_components/register_node_macro.hpp>
+#include <vantorel_base_utils/camera_model.hpp>
+#include <vantorel_base_utils/detection_points.hpp>
+#include <vantorel_base_utils/input_error.hpp>
+#include <vantorel_base_utils/transforms.hpp>
+
+#include "depth_image_view.hpp"
+#include "detection_array.hpp"
+#include "frame_drops.hpp"
+
+namespace vantorel_base_utils_nodes {
+namespace {
+
+namespace vbu = vantorel_base_utils;
+using Clock = std::chrono::steady_clock;
+using Image = FramePointsNode::Image;
+using CameraInfo = FramePointsNode::CameraInfo;
+using DetectionResult = FramePointsNode::DetectionResult;
+using ExactSync = message_filters::sync_policies::ExactTime<Image, CameraInfo, DetectionResult>;
+using ApproximateSync =
+    message_filters::sync_policies::ApproximateTime<Image, CameraInfo, DetectionResult>;
+
+// How often frames waiting for their transforms are tried again.
+constexpr auto kTransformPollPeriod = std::chrono::milliseconds(5);
+// At most one warning about dropped frames a second; the rest are counted in the next one.
+constexpr auto kDropWarningPeriod = std::chrono::seconds(1);
+constexpr std::int64_t kMaxQueueSize = 1000;
+
+struct Settings {
+  vbu::DetectionPointsOptions road;
+  std::string arm_base_frame;
+  std::string map_frame;
+  double tf_timeout = 0.1;
+  std::size_t queue_size = 10;
+  bool approximate_sync = false;
+  bool publish_organized = false;
+};
+
+rcl_interfaces::msg::ParameterDescriptor describe(const char* text) {
+  rcl_interfaces::msg::ParameterDescriptor descriptor;
+  descriptor.description = text;
+  descriptor.read_only = true;
+  // So that `-p depth_scale:=1` is taken as 1.0 rather than refused for its type.
+  descriptor.dynamic_typing = true;
+  return descriptor;
+}
+
+[[noreturn]] void refuseParameter(const std::string& name, const rclcpp::ParameterValue& value,
+                                  const std::string& rule) {
+  throw std::invalid_argument(name + " must be " + rule + ", not " + rclcpp::to_string(value));
+}
+
+double numberParameter(rclcpp::Node& node, const std::string& name, double value,
+                       const char* text) {
+  const auto given = node.declare_parameter(name, rclcpp::ParameterValue(value), describe(text));
+  if (given.get_type() == rclcpp::ParameterType::PARAMETER_INTEGER) {
+    return static_cast<double>(given.get<std::int64_t>());
+  }
+  if (given.get_type() != rclcpp::ParameterType::PARAMETER_DOUBLE) {
+    refuseParameter(name, given, "a number");
+  }
+  return given.get<double>();
+}
+
+std::int64_t integerParameter(rclcpp::Node& node, const std::string& name, std::int64_t value,
+                              std::int64_t low, std::int64_t high, const char* text) {
+  const auto given = node.declare_parameter(name, rclcpp::ParameterValue(value), describe(text));
+  if (given.get_type() != rclcpp::ParameterType::PARAMETER_INTEGER ||
+      given.get<std::int64_t>() < low || given.get<std::int64_t>() > high) {
+    refuseParameter(name, given,
+                    "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+  }
+  return given.get<std::int64_t>();
+}
+
+template <typename T>
+T typedParameter(rclcpp::Node& node, const std::string& name, const T& value, const char* text) {
+  const auto given = node.declare_parameter(name, rclcpp::ParameterValue(value), describe(text));
+  if (given.get_type() != rclcpp::ParameterValue(value).get_type()) {
+    refuseParameter(name, given,
+                    "of type " + rclcpp::to_string(rclcpp::ParameterValue(value).get_type()));
+  }
+  return given.get<T>();
+}
+
+std::set<int> classesParameter(rclcpp::Node& node) {
+  const char* name = "classes";
+  const auto given = node.declare_parameter(name, rclcpp::ParameterValue(std::vector<int64_t>{}),
+                                            describe("class ids to keep; empty: every class"));
+  std::set<int> classes;
+  if (given.get_type() == rclcpp::ParameterType::PARAMETER_INTEGER_ARRAY) {
+    for (const std::int64_t id : given.get<std::vector<std::int64_t>>()) {
+      if (id < 0 || id > std::numeric_limits<int>::max()) {
+        refuseParameter(name, given, "class ids from 0 to 2147483647");
+      }
+      classes.insert(static_cast<int>(id));
+    }
+  } else if (given.get_type() != rclcpp::ParameterType::PARAMETER_STRING_ARRAY ||
+             !given.get<std::vector<std::string>>().empty()) {
+    // An empty list given on the command line may arrive as any array type.
+    refuseParameter(name, given, "an array of class ids");
+  }
+  return classes;
+}
+
+Settings readSettings(rclcpp::Node& node) {
+  Settings settings;
+  vbu::DetectionPointsOptions& road = settings.road;
+  road.keep_classes = classesParameter(node);
+  const double nms = numberParameter(node, "nms_threshold", 0.5,
+                                     "same-class box suppression IoU, 0 to 1; negative: off");
+  if (!(nms <= 1.0)) {
+    refuseParameter("nms_threshold", rclcpp::ParameterValue(nms), "at most 1 (negative: off)");
+  }
+  if (nms >= 0.0) {
+    road.nms_iou_threshold = static_cast<float>(nms);
+  }
+  road.depth.depth_scale =
+      numberParameter(node, "depth_scale", 0.001, "metres per unit of a 16-bit depth image");
+  if (!std::isnormal(road.depth.depth_scale) || road.depth.depth_scale < 0.0) {
+    refuseParameter("depth_scale", rclcpp::ParameterValue(road.depth.depth_scale),
+                    "a finite number of metres above 0");
+  }
+  const std::int64_t int_max = std::numeric_limits<int>::max();
+  road.depth.min_depth = static_cast<int>(
+      integerParameter(node, "min_depth", 1, 0, int_max, "smallest depth kept, in raw units"));
+  road.depth.max_depth = static_cast<int>(integerParameter(
+      node, "max_depth", 10000, road.depth.min_depth, int_max, "largest depth kept, in raw units"));
+  const std::string output =
+      typedParameter<std::string>(node, "output_frame", "map", "map or arm_base");
+  if (output != "map" && output != "arm_base") {
+    refuseParameter("output_frame", rclcpp::ParameterValue(output), "\"map\" or \"arm_base\"");
+  }
+  road.frame = output == "map" ? vbu::CloudFrame::Map : vbu::CloudFrame::ArmBase;
+  // The labelled cloud and the centroids come from the same pass; the per-instance point
+  // lists would only be copies.
+  road.instance_points = false;
+  settings.arm_base_frame =
+      typedParameter<std::string>(node, "arm_base_frame", "arm_base_link", "the arm base frame");
+  settings.map_frame = typedParameter<std::string>(node, "map_frame", "map", "the map frame");
+  settings.tf_timeout =
+      numberParameter(node, "tf_timeout", 0.1, "seconds a frame waits for its transforms");
+  if (!(settings.tf_timeout >= 0.0 && settings.tf_timeout <= 60.0)) {
+    refuseParameter("tf_timeout", rclcpp::ParameterValue(settings.tf_timeout),
+                    "a number of seconds from 0 to 60");
+  }
+  settings.queue_size = static_cast<std::size_t>(integerParameter(
+      node, "queue_size", 10, 1, kMaxQueueSize, "frames held while pairing by stamp"));
+  settings.approximate_sync =
+      typedParameter<bool>(node, "approximate_sync", false, "pair by nearest stamp");
+  settings.publish_organized = typedParameter<bool>(
+      node, "publish_organized", false, "also publish the whole frame's organised cloud");
+  if (settings.publish_organized) {
+    road.organized_frame = vbu::CloudFrame::Camera;
+  }
+  return settings;
+}
+
+std::string stampText(const builtin_interfaces::msg::Time& stamp) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%d.%09u", stamp.sec, stamp.nanosec);
+  return text;
+}
+
+// Why the three messages of a frame do not belong together, or "" when they do.
+std::string mismatchOf(const Image& image, const CameraInfo& info,
+                       const DetectionResult& detections) {
+  const std::string& frame = image.header.frame_id;
+  if (frame.empty()) {
+    return "the depth image has no frame_id";
+  }
+  if (info.width != image.width || info.height != image.height) {
+    return "camera_info is for " + std::to_string(info.width) + "x" + std::to_string(info.height) +
+           " images, the depth image is " + std::to_string(image.width) + "x" +
+           std::to_string(image.height);
+  }
+  if (!info.header.frame_id.empty() && info.header.frame_id != frame) {
+    return "camera_info is in frame '" + info.header.frame_id + "', the depth image in '" + frame +
+           "'";
+  }
+  if (!detections.header.frame_id.empty() && detections.header.frame_id != frame) {
+    return "the detections are for frame '" + detections.header.frame_id +
+           "', the depth image is in '" + frame + "'";
+  }
+  return "";
+}
+
+}  // namespace
+
+struct FramePointsNode::Impl {
+  struct Frame {
+    Image::ConstSharedPtr image;
+    CameraInfo::ConstSharedPtr info;
+    DetectionResult::ConstSharedPtr detections;
+    Clock::time_point deadline;
+  };
+  struct Transforms {
+    Eigen::Isometry3d camera_to_arm_base = Eigen::Isometry3d::Identity();
+    Eigen::Isometry3d arm_base_to_map = Eigen::Isometry3d::Identity();
+  };
+
+  explicit Impl(Settings s) : settings(std::move(s)), drops(kDropWarningPeriod) {}
+
+  std::optional<Transforms> lookUp(const Frame& frame, std::string& error) const;
+  // Projects and publishes the frame, or drops it saying why; throws nothing.
+  void process(FramePointsNode& node, const Frame& frame, const Transforms& transforms);
+  void publish(const Frame& frame, vbu::DetectionPoints& result);
+
+  Settings settings;
+  std::shared_ptr<tf2_ros::Buffer> buffer;
+  std::shared_ptr<tf2_ros::TransformListener> listener;
+  message_filters::Subscriber<Image> image_sub;
+  message_filters::Subscriber<CameraInfo> info_sub;
+  message_filters::Subscriber<DetectionResult> detections_sub;
+  std::unique_ptr<message_filters::Synchronizer<ExactSync>> exact_sync;
+  std::unique_ptr<message_filters::Synchronizer<ApproximateSync>> approximate_sync;
+  rclcpp::Publisher<sensor_msgs::msg::PointCloud2>::SharedPtr points_pub;
+  rclcpp::Publisher<vision_msgs::msg::Detection3DArray>::SharedPtr detections_pub;
+  rclcpp::Publisher<sensor_msgs::msg::PointCloud2>::SharedPtr organized_pub;
+  rclcpp::TimerBase::SharedPtr poll_timer;
+  std::deque<Frame> pending;  // frames waiting for their transforms, in stamp order
+  std::optional<rclcpp::Time> last_stamp;
+  rclcpp::Logger road_logger = rclcpp::get_logger("frame_points_node.road");
+  mutable std::mutex drops_mutex;  // the counts are read from other threads
+  FrameDrops drops;
+};
+
+std::optional<FramePointsNode::Impl::Transforms> FramePointsNode::Impl::lookUp(
+    const Frame& frame, std::string& error) const {
+  const tf2::TimePoint when = tf2_ros::fromMsg(frame.image->header.stamp);
+  const std::string& camera = frame.image->header.frame_id;
+  const bool to_map = settings.road.frame == vbu::CloudFrame::Map;
+  if (!buffer->canTransform(settings.arm_base_frame, camera, when, &error) ||
+      (to_map &&
+       !buffer->canTransform(settings.map_frame, settings.arm_base_frame, when, &error))) {
+    return std::nullopt;
+  }
+  Transforms transforms;
+  transforms.camera_to_arm_base = Eigen::Isometry3d(
+      vbu::toEigenTransform(buffer->lookupTransform(settings.arm_base_frame, camera, when)));
+  if (to_map) {
+    transforms.arm_base_to_map = Eigen::Isometry3d(vbu::toEigenTransform(
+        buffer->lookupTransform(settings.map_frame, settings.arm_base_frame, when)));
+  }
+  return transforms;
+}
+
+void FramePointsNode::Impl::process(FramePointsNode& node, const Frame& frame,
+                                    const Transforms& transforms) {
+  const Image& image = *frame.image;
+  std::string reason = mismatchOf(image, *frame.info, *frame.detections);
+  try {
+    if (reason.empty()) {
+      vbu::DetectionPoints result = vbu::projectDetections(
+          frame.detections->result_json, depthImageView(image),
+          vbu::cameraModelFromCameraInfo(*frame.info), transforms.camera_to_arm_base,
+          transforms.arm_base_to_map, settings.road, road_logger);
+      if (result.dropped.empty()) {
+        publish(frame, result);
+        ++node.published_;
+        return;
+      }
+      // Publishing the rest would pass off part of the frame as all of it.
+      reason = result.dropped.front().collection + " " + result.dropped.front().key + ": " +
+               result.dropped.front().message;
+    }
+  } catch (const std::exception& e) {
+    reason = e.what();
+  } catch (...) {
+    reason = "an unknown error";
+  }
+  node.dropFrame(image, reason);
+}
+
+void FramePointsNode::Impl::publish(const Frame& frame, vbu::DetectionPoints& result) {
+  std_msgs::msg::Header header;
+  header.stamp = frame.image->header.stamp;
+  header.frame_id =
+      settings.road.frame == vbu::CloudFrame::Map ? settings.map_frame : settings.arm_base_frame;
+  // Built whole before the first goes out, so that a frame is published all or not at all.
+  auto cloud = std::make_unique<sensor_msgs::msg::PointCloud2>(std::move(result.labelled_cloud));
+  cloud->header = header;
+  auto detections =
+      std::make_unique<vision_msgs::msg::Detection3DArray>(detectionArray(result, header));
+  std::unique_ptr<sensor_msgs::msg::PointCloud2> organized;
+  if (organized_pub && result.organized_cloud) {
+    organized = std::make_unique<sensor_msgs::msg::PointCloud2>(std::move(*result.organized_cloud));
+    organized->header.stamp = header.stamp;
+    organized->header.frame_id = frame.image->header.frame_id;
+  }
+  points_pub->publish(std::move(cloud));
+  detections_pub->publish(std::move(detections));
+  if (organized) {
+    organized_pub->publish(std::move(organized));
+  }
+}
+
+FramePointsNode::FramePointsNode(const rclcpp::NodeOptions& options)
+    : rclcpp::Node("frame_points_node", options),
+      impl_(std::make_unique<Impl>(readSettings(*this))) {
+  Impl& impl = *impl_;
+  impl.road_logger = get_logger().get_child("road");
+  // The library's own messages on a bad frame say what this node's warning says, once a
+  // frame and unthrottled; `--log-level frame_points_node.road:=warn` brings them back.
+  const char* road = impl.road_logger.get_name();
+  if (rcutils_logging_get_logger_level(road) == RCUTILS_LOG_SEVERITY_UNSET &&
+      rcutils_logging_set_logger_level(road, RCUTILS_LOG_SEVERITY_FATAL) != RCUTILS_RET_OK) {
+    rcutils_reset_error();
+  }
+  impl.buffer = std::make_shared<tf2_ros::Buffer>(get_clock());
+  // The listener spins in a thread of its own, so transforms arrive while this node works.
+  impl.listener = std::make_shared<tf2_ros::TransformListener>(*impl.buffer, this, true);
+
+  // Reliable outputs, so that RViz's default subscriptions see them.
+  const rclcpp::QoS output_qos = rclcpp::QoS(rclcpp::KeepLast(5)).reliable();
+  impl.points_pub = create_publisher<sensor_msgs::msg::PointCloud2>("points", output_qos);
+  impl.detections_pub =
+      create_publisher<vision_msgs::msg::Detection3DArray>("detections_3d", output_qos);
+  if (impl.settings.publish_organized) {
+    impl.organized_pub =
+        create_publisher<sensor_msgs::msg::PointCloud2>("organized_points", output_qos);
+  }
+
+  impl.poll_timer = create_wall_timer(kTransformPollPeriod, [this] { drainPending(); });
+  impl.poll_timer->cancel();
+
+  impl.image_sub.subscribe(this, "depth/image", rmw_qos_profile_sensor_data);
+  impl.info_sub.subscribe(this, "depth/camera_info", rmw_qos_profile_sensor_data);
+  rmw_qos_profile_t detections_qos = rmw_qos_profile_default;
+  detections_qos.depth = impl.settings.queue_size;
+  impl.detections_sub.subscribe(this, "detections", detections_qos);
+  const std::uint32_t queue = static_cast<std::uint32_t>(impl.settings.queue_size);
+  if (impl.settings.approximate_sync) {
+    impl.approximate_sync = std::make_unique<message_filters::Synchronizer<ApproximateSync>>(
+        ApproximateSync(queue), impl.image_sub, impl.info_sub, impl.detections_sub);
+    impl.approximate_sync->registerCallback(&FramePointsNode::onFrame, this);
+  } else {
+    impl.exact_sync = std::make_unique<message_filters::Synchronizer<ExactSync>>(
+        ExactSync(queue), impl.image_sub, impl.info_sub, impl.detections_sub);
+    impl.exact_sync->registerCallback(&FramePointsNode::onFrame, this);
+  }
+  RCLCPP_INFO(get_logger(), "publishing %s and %s in frame '%s'", impl.points_pub->get_topic_name(),
+              impl.detections_pub->get_topic_name(),
+              (impl.settings.road.frame == vbu::CloudFrame::Map ? impl.settings.map_frame
+                                                                : impl.settings.arm_base_frame)
+                  .c_str());
+}
+
+FramePointsNode::~FramePointsNode() = default;
+
+std::uint64_t FramePointsNode::droppedFrameCount() const {
+  std::lock_guard<std::mutex> lock(impl_->drops_mutex);
+  return impl_->drops.total();
+}
+
+std::string FramePointsNode::lastDropReason() const {
+  std::lock_guard<std::mutex> lock(impl_->drops_mutex);
+  return impl_->drops.lastReason();
+}
+
+void FramePointsNode::dropFrame(const Image& image, const std::string& reason) {
+  std::optional<std::string> line;
+  {
+    std::lock_guard<std::mutex> lock(impl_->drops_mutex);
+    line =
+        impl_->drops.drop("frame " + stampText(image.header.stamp) + ": " + reason, Clock::now());
+  }
+  if (line) {
+    RCLCPP_WARN(get_logger(), "%s", line->c_str());
+  }
+}
+
+void FramePointsNode::onFrame(const Image::ConstSharedPtr& image,
+                              const CameraInfo::ConstSharedPtr& info,
+                              const DetectionResult::ConstSharedPtr& detections) {
+  Impl& impl = *impl_;
+  const rclcpp::Time stamp(image->header.stamp);
+  if (impl.last_stamp && stamp <= *impl.last_stamp) {
+    dropFrame(*image,
+              "stamp out of order, not after the previous frame's " + stampText(*impl.last_stamp));
+    return;
+  }
+  impl.last_stamp = stamp;
+  const auto wait = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(impl.settings.tf_timeout));
+  impl.pending.push_back({image, info, detections, Clock::now() + wait});
+  if (impl.pending.size() > impl.settings.queue_size) {
+    dropFrame(*impl.pending.front().image,
+              "more than queue_size frames waiting for their transforms");
+    impl.pending.pop_front();
+  }
+  drainPending();
+}
+
+void FramePointsNode::drainPending() {
+  Impl& impl = *impl_;
+  while (!impl.pending.empty()) {
+    const Impl::Frame& frame = impl.pending.front();
+    std::string error;
+    std::optional<Impl::Transforms> transforms;
+    try {
+      transforms = impl.lookUp(frame, error);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    if (!transforms && Clock::now() < frame.deadline) {
+      break;  // later frames wait behind it, so that outputs keep their stamps' order
+    }
+    if (transforms) {
+      impl.process(*this, frame, *transforms);
+    } else {
+      dropFrame(*frame.image, "no transform within tf_timeout: " + error);
+    }
+    impl.pending.pop_front();
+  }
+  if (impl.pending.empty()) {
+    impl.poll_timer->cancel();
+  } else if (impl.poll_timer->is_canceled()) {
+    impl.poll_timer->reset();
+  }
+}
+
+}  // namespace vantorel_base_utils_nodes
+
+RCLCPP_COMPONENTS_REGISTER_NODE(vantorel_base_utils_nodes::FramePointsNode)
