@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: Apache-2.0
+// The frame points node as a component: loaded into rclcpp_components' component_container
+// in a process of its own, as a launch file would load it, fed by replay_frame from another.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <ament_index_cpp/get_package_prefix.hpp>
+#include <composition_interfaces/srv/load_node.hpp>
+#include <rclcpp/rclcpp.hpp>
+#include <sensor_msgs/msg/point_cloud2.hpp>
+
+#include "child_process.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using composition_interfaces::srv::LoadNode;
+using sensor_msgs::msg::PointCloud2;
+
+TEST(FramePointsComponent, LoadsIntoTheContainerWithItsParametersAndPublishes) {
+  rclcpp::init(0, nullptr);
+  vantorel_test::ChildProcess container({ament_index_cpp::get_package_prefix("rclcpp_components") +
+                                         "/lib/rclcpp_components/component_container"});
+  auto node = std::make_shared<rclcpp::Node>("component_test");
+  auto load_node = node->create_client<LoadNode>("/ComponentManager/_container/load_node");
+  ASSERT_TRUE(load_node->wait_for_service(10s));
+  auto request = std::make_shared<LoadNode::Request>();
+  request->package_name = "vantorel_base_utils_nodes";
+  request->plugin_name = "vantorel_base_utils_nodes::FramePointsNode";
+  request->parameters = {rclcpp::Parameter("output_frame", "arm_base").to_parameter_msg(),
+                         rclcpp::Parameter("classes", std::vector<int64_t>{0}).to_parameter_msg()};
+  auto loaded = load_node->async_send_request(request);
+  ASSERT_EQ(rclcpp::spin_until_future_complete(node, loaded, 10s),
+            rclcpp::FutureReturnCode::SUCCESS);
+  ASSERT_TRUE(loaded.get()->success) << loaded.get()->error_message;
+
+  PointCloud2::ConstSharedPtr cloud;
+  auto subscription = node->create_subscription<PointCloud2>(
+      "points", rclcpp::QoS(10).reliable(), [&](PointCloud2::ConstSharedPtr got) { cloud = got; });
+  vantorel_test::ChildProcess replayer({REPLAY_FRAME, "--rate", "10"});
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (!cloud && std::chrono::steady_clock::now() < deadline) {
+    rclcpp::spin_some(node);
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(cloud) << "no cloud from the loaded component";
+  // The parameters reached the component: the arm base frame, and class 0 alone kept.
+  EXPECT_EQ(cloud->header.frame_id, "arm_base_link");
+  EXPECT_GT(cloud->width, 0U);
+  const std::uint8_t* labels = cloud->data.data() + 12;  // class_id follows x, y, z
+  for (std::size_t i = 0; i < cloud->width; ++i) {
+    std::uint32_t class_id = 0;
+    std::memcpy(&class_id, labels + i * cloud->point_step, sizeof(class_id));
+    ASSERT_EQ(class_id, 0U) << "point " << i;
+  }
+  EXPECT_TRUE(container.running());
+  rclcpp::shutdown();
+}
+
+}  // namespace
