@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The frame points node as a component: loaded into rclcpp_components' component_container
-// in a process of its own, as a launch file would load it, fed by replay_frame from another.
+// in a process of its own, with intra-process communication as a launch file would load it,
+// fed by replay_frame from another.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -36,6 +37,9 @@ TEST(FramePointsComponent, LoadsIntoTheContainerWithItsParametersAndPublishes) {
   request->plugin_name = "vantorel_base_utils_nodes::FramePointsNode";
   request->parameters = {rclcpp::Parameter("output_frame", "arm_base").to_parameter_msg(),
                          rclcpp::Parameter("classes", std::vector<int64_t>{0}).to_parameter_msg()};
+  // As a launch file composing nodes for zero-copy hand-offs asks for it.
+  request->extra_arguments = {
+      rclcpp::Parameter("use_intra_process_comms", true).to_parameter_msg()};
   auto loaded = load_node->async_send_request(request);
   ASSERT_EQ(rclcpp::spin_until_future_complete(node, loaded, 10s),
             rclcpp::FutureReturnCode::SUCCESS);
