@@ -29,6 +29,7 @@
 #include <rclcpp/rclcpp.hpp>
 #include <vantorel_base_utils/srv/get_stable_transform.hpp>
 
+#include "bench_measures.hpp"
 #include "child_process.hpp"
 #include "tf_motion.hpp"
 
@@ -38,34 +39,11 @@ using namespace std::chrono_literals;
 using vantorel_base_utils::srv::GetStableTransform;
 using Status = vantorel_base_utils::msg::StableTransformStatus;
 using Future = rclcpp::Client<GetStableTransform>::SharedFuture;
+using vantorel_bench::cpuSeconds;
+using vantorel_bench::percentile;
+using vantorel_bench::wallSeconds;
 
 constexpr double kMinStable = 1.0;  // the server's default, which the requests select
-
-double wallSeconds() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-// CPU seconds (user + system) process `pid` has used so far.
-double cpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0.0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14 || i == 15) {
-      ticks += std::stod(field);
-    }
-  }
-  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-double percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  const auto index =
-      static_cast<std::size_t>(std::lround(p * static_cast<double>(values.size() - 1)));
-  return values[index];
-}
 
 struct Options {
   int runs = 5;
