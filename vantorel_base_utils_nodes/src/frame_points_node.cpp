@@ -108,17 +108,21 @@ std::set<int> classesParameter(rclcpp::Node& node) {
   const auto given = node.declare_parameter(name, rclcpp::ParameterValue(std::vector<int64_t>{}),
                                             describe("class ids to keep; empty: every class"));
   std::set<int> classes;
-  if (given.get_type() == rclcpp::ParameterType::PARAMETER_INTEGER_ARRAY) {
-    for (const std::int64_t id : given.get<std::vector<std::int64_t>>()) {
-      if (id < 0 || id > std::numeric_limits<int>::max()) {
-        refuseParameter(name, given, "class ids from 0 to 2147483647");
-      }
-      classes.insert(static_cast<int>(id));
-    }
+  std::vector<std::int64_t> ids;
+  if (given.get_type() == rclcpp::ParameterType::PARAMETER_INTEGER) {
+    ids.push_back(given.get<std::int64_t>());  // `-p classes:=3` for one class
+  } else if (given.get_type() == rclcpp::ParameterType::PARAMETER_INTEGER_ARRAY) {
+    ids = given.get<std::vector<std::int64_t>>();
   } else if (given.get_type() != rclcpp::ParameterType::PARAMETER_STRING_ARRAY ||
              !given.get<std::vector<std::string>>().empty()) {
     // An empty list given on the command line may arrive as any array type.
     refuseParameter(name, given, "an array of class ids");
+  }
+  for (const std::int64_t id : ids) {
+    if (id < 0 || id > std::numeric_limits<int>::max()) {
+      refuseParameter(name, given, "class ids from 0 to 2147483647");
+    }
+    classes.insert(static_cast<int>(id));
   }
   return classes;
 }
