@@ -13,7 +13,6 @@
 #include <vector>
 
 #include <ament_index_cpp/get_package_prefix.hpp>
-#include <composition_interfaces/srv/load_node.hpp>
 #include <rclcpp/rclcpp.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
 
@@ -22,29 +21,19 @@
 namespace {
 
 using namespace std::chrono_literals;
-using composition_interfaces::srv::LoadNode;
 using sensor_msgs::msg::PointCloud2;
 
 TEST(FramePointsComponent, LoadsIntoTheContainerWithItsParametersAndPublishes) {
   rclcpp::init(0, nullptr);
   vantorel_test::ChildProcess container({ament_index_cpp::get_package_prefix("rclcpp_components") +
                                          "/lib/rclcpp_components/component_container"});
+  // As a launch file composing nodes for zero-copy hand-offs loads it; the text value of
+  // output_frame is a valid ROS name, which rcl would take for an old-style remapping.
+  vantorel_test::ChildProcess loader(
+      {LOAD_COMPONENT, "vantorel_base_utils_nodes", "vantorel_base_utils_nodes::FramePointsNode",
+       "-p", "output_frame:=arm_base", "-p", "classes:=0", "-e", "use_intra_process_comms:=true"});
+  ASSERT_EQ(loader.wait(30s), 0) << "load_component failed";
   auto node = std::make_shared<rclcpp::Node>("component_test");
-  auto load_node = node->create_client<LoadNode>("/ComponentManager/_container/load_node");
-  ASSERT_TRUE(load_node->wait_for_service(10s));
-  auto request = std::make_shared<LoadNode::Request>();
-  request->package_name = "vantorel_base_utils_nodes";
-  request->plugin_name = "vantorel_base_utils_nodes::FramePointsNode";
-  request->parameters = {rclcpp::Parameter("output_frame", "arm_base").to_parameter_msg(),
-                         rclcpp::Parameter("classes", std::vector<int64_t>{0}).to_parameter_msg()};
-  // As a launch file composing nodes for zero-copy hand-offs asks for it.
-  request->extra_arguments = {
-      rclcpp::Parameter("use_intra_process_comms", true).to_parameter_msg()};
-  auto loaded = load_node->async_send_request(request);
-  ASSERT_EQ(rclcpp::spin_until_future_complete(node, loaded, 10s),
-            rclcpp::FutureReturnCode::SUCCESS);
-  ASSERT_TRUE(loaded.get()->success) << loaded.get()->error_message;
-
   PointCloud2::ConstSharedPtr cloud;
   auto subscription = node->create_subscription<PointCloud2>(
       "points", rclcpp::QoS(10).reliable(), [&](PointCloud2::ConstSharedPtr got) { cloud = got; });

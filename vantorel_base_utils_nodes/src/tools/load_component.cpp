@@ -2,8 +2,10 @@
 // Loads a component into a running component container through its load_node service, for
 // machines without the `ros2` command line:
 //   load_component PACKAGE PLUGIN [--container /ComponentManager] [--name NAME]
-//                  [--namespace NS] [-p NAME:=VALUE ...]
-// VALUE is read as an integer, a double, true/false, or else a string. Exits 0 when the
+//                  [--namespace NS] [-p NAME:=VALUE ...] [-e NAME:=VALUE ...]
+// -p sets a parameter of the node, -e an extra argument for the container
+// (`-e use_intra_process_comms:=true`). VALUE is read as an integer, a double, true/false, or
+// else a string. Exits 0 when the
 // container loaded the component, 1 when it refused (printing why), 2 when it did not answer.
 #include <chrono>
 #include <cstdio>
@@ -41,16 +43,28 @@ rclcpp::ParameterValue parameterValue(const std::string& text) {
 int usage() {
   std::fprintf(stderr,
                "usage: load_component PACKAGE PLUGIN [--container /ComponentManager] "
-               "[--name NAME] [--namespace NS] [-p NAME:=VALUE ...]\n");
+               "[--name NAME] [--namespace NS] [-p NAME:=VALUE ...] [-e NAME:=VALUE ...]\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args = rclcpp::init_and_remove_ros_arguments(argc, argv);
+  // ROS reads only what follows --ros-args: given the rest, it would take `-p name:=text` for
+  // a remapping in the old syntax and strip it.
+  std::vector<std::string> args;
+  std::vector<char*> ros_argv = {argv[0]};
+  for (int i = 0; i < argc; ++i) {
+    if (std::string(argv[i]) == "--ros-args") {
+      ros_argv.insert(ros_argv.end(), argv + i, argv + argc);
+      break;
+    }
+    args.emplace_back(argv[i]);
+  }
+  rclcpp::init(static_cast<int>(ros_argv.size()), ros_argv.data());
   const auto options = vantorel_tools::optionPairs(args, 3);
   if (!options) {
+    rclcpp::shutdown();
     return usage();
   }
   auto request = std::make_shared<LoadNode::Request>();
@@ -65,11 +79,13 @@ int main(int argc, char** argv) {
       request->node_name = value;
     } else if (option == "--namespace") {
       request->node_namespace = value;
-    } else if (option == "-p" && split != std::string::npos && split > 0) {
-      request->parameters.push_back(
+    } else if ((option == "-p" || option == "-e") && split != std::string::npos && split > 0) {
+      auto& list = option == "-p" ? request->parameters : request->extra_arguments;
+      list.push_back(
           rclcpp::Parameter(value.substr(0, split), parameterValue(value.substr(split + 2)))
               .to_parameter_msg());
     } else {
+      rclcpp::shutdown();
       return usage();
     }
   }
