@@ -280,8 +280,13 @@ void FramePointsNode::Impl::process(FramePointsNode& node, const Frame& frame,
           vbu::cameraModelFromCameraInfo(*frame.info), transforms.camera_to_arm_base,
           transforms.arm_base_to_map, settings.road, road_logger);
       if (result.dropped.empty()) {
+        const std::size_t points = result.labelled_cloud.width;
+        const std::size_t instances = result.instances.size();
         publish(frame, result);
-        ++node.published_;
+        if (node.published_++ == 0) {  // once, so that a start-up shows the road works
+          RCLCPP_INFO(node.get_logger(), "first frame published: %zu points of %zu instances",
+                      points, instances);
+        }
         return;
       }
       // Publishing the rest would pass off part of the frame as all of it.
