@@ -27,6 +27,7 @@
 #include "depth_image_view.hpp"
 #include "detection_array.hpp"
 #include "frame_drops.hpp"
+#include "transform_listener.hpp"
 
 namespace vantorel_base_utils_nodes {
 namespace {
@@ -337,17 +338,7 @@ FramePointsNode::FramePointsNode(const rclcpp::NodeOptions& options)
     rcutils_reset_error();
   }
   impl.buffer = std::make_shared<tf2_ros::Buffer>(get_clock());
-  // The listener spins in a thread of its own, so transforms arrive while this node works. Its
-  // subscriptions stay out of intra-process communication, which refuses /tf_static's
-  // transient-local durability and would make the node fail to load into a container that
-  // turns it on.
-  auto tf_options = tf2_ros::detail::get_default_transform_listener_sub_options();
-  tf_options.use_intra_process_comm = rclcpp::IntraProcessSetting::Disable;
-  auto static_tf_options = tf2_ros::detail::get_default_transform_listener_static_sub_options();
-  static_tf_options.use_intra_process_comm = rclcpp::IntraProcessSetting::Disable;
-  impl.listener = std::make_shared<tf2_ros::TransformListener>(
-      *impl.buffer, this, true, tf2_ros::DynamicListenerQoS(), tf2_ros::StaticListenerQoS(),
-      tf_options, static_tf_options);
+  impl.listener = makeTransformListener(*impl.buffer, this);
 
   // Reliable outputs, so that RViz's default subscriptions see them.
   const rclcpp::QoS output_qos = rclcpp::QoS(rclcpp::KeepLast(5)).reliable();

@@ -16,6 +16,7 @@
 
 #include "stability_window.hpp"
 #include "stable_transform_answers.hpp"
+#include "transform_listener.hpp"
 
 namespace vantorel_base_utils_nodes {
 namespace {
@@ -178,9 +179,8 @@ StableTransformServer::StableTransformServer(const rclcpp::NodeOptions& options)
     : rclcpp::Node("stable_transform_server", options) {
   declareParameters();
   buffer_ = std::make_shared<tf2_ros::Buffer>(get_clock());
-  // The listener spins in a thread of its own, so transforms keep arriving while this node's
-  // executor is busy, and lookups never wait on it.
-  listener_ = std::make_shared<tf2_ros::TransformListener>(*buffer_, this, true);
+  // Lookups never wait on the listener: it spins in a thread of its own.
+  listener_ = makeTransformListener(*buffer_, this);
   status_publisher_ = create_publisher<StableTransformStatus>("stable_transform_status",
                                                               rclcpp::QoS(kStatusDepth).reliable());
   // Deferred answers of a burst of requests go out together: a history of the default depth

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The server as a component: loaded into rclcpp_components' component_container, in a process
-// of its own, through the container's load_node service, as a launch file would load it; by
-// the package's load_component program, and asked by its get_stable_transform program.
+// of its own, through the container's load_node service, as a launch file would load it (with
+// intra-process communication); by the package's load_component program, and asked by its
+// get_stable_transform program.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -74,7 +75,8 @@ TEST_F(StableTransformComponentTest, LoadsIntoTheContainerAndServesInItsNamespac
 
   vantorel_test::ChildProcess loader({LOAD_COMPONENT, "vantorel_base_utils_nodes",
                                       "vantorel_base_utils_nodes::StableTransformServer",
-                                      "--namespace", "/arm", "-p", "sample_rate_hz:=50"});
+                                      "--namespace", "/arm", "-p", "sample_rate_hz:=50", "-e",
+                                      "use_intra_process_comms:=true"});
   ASSERT_EQ(loader.wait(20s), 0) << "load_component failed";
   // Exits 0 only for a STABLE answer.
   vantorel_test::ChildProcess asker({GET_STABLE_TRANSFORM, "base_link", "camera_link", "--timeout",
