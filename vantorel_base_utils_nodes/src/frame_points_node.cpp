@@ -136,27 +136,25 @@ std::optional<FramePointsNode::Impl::Transforms> FramePointsNode::Impl::lookUp(
 void FramePointsNode::Impl::process(FramePointsNode& node, const Frame& frame,
                                     const Transforms& transforms) {
   const Image& image = *frame.image;
-  std::string reason = mismatchOf(image, *frame.info, *frame.detections);
+  std::string reason;
   try {
-    if (reason.empty()) {
-      vbu::DetectionPoints result = vbu::projectDetections(
-          frame.detections->result_json, depthImageView(image),
-          vbu::cameraModelFromCameraInfo(*frame.info), transforms.camera_to_arm_base,
-          transforms.arm_base_to_map, settings.road, road_logger);
-      if (result.dropped.empty()) {
-        const std::size_t points = result.labelled_cloud.width;
-        const std::size_t instances = result.instances.size();
-        publish(frame, result);
-        if (node.published_++ == 0) {  // once, so that a start-up shows the road works
-          RCLCPP_INFO(node.get_logger(), "first frame published: %zu points of %zu instances",
-                      points, instances);
-        }
-        return;
+    vbu::DetectionPoints result = vbu::projectDetections(
+        frame.detections->result_json, depthImageView(image),
+        vbu::cameraModelFromCameraInfo(*frame.info), transforms.camera_to_arm_base,
+        transforms.arm_base_to_map, settings.road, road_logger);
+    if (result.dropped.empty()) {
+      const std::size_t points = result.labelled_cloud.width;
+      const std::size_t instances = result.instances.size();
+      publish(frame, result);
+      if (node.published_++ == 0) {  // once, so that a start-up shows the road works
+        RCLCPP_INFO(node.get_logger(), "first frame published: %zu points of %zu instances", points,
+                    instances);
       }
-      // Publishing the rest would pass off part of the frame as all of it.
-      reason = result.dropped.front().collection + " " + result.dropped.front().key + ": " +
-               result.dropped.front().message;
+      return;
     }
+    // Publishing the rest would pass off part of the frame as all of it.
+    reason = result.dropped.front().collection + " " + result.dropped.front().key + ": " +
+             result.dropped.front().message;
   } catch (const std::exception& e) {
     reason = e.what();
   } catch (...) {
@@ -266,6 +264,19 @@ void FramePointsNode::onFrame(const Image::ConstSharedPtr& image,
                               const CameraInfo::ConstSharedPtr& info,
                               const DetectionResult::ConstSharedPtr& detections) {
   Impl& impl = *impl_;
+  // What the messages alone refuse goes at once, not after waiting for transforms.
+  std::string mismatch = mismatchOf(*image, *info, *detections);
+  try {
+    if (mismatch.empty()) {
+      depthImageView(*image);
+    }
+  } catch (const std::exception& e) {
+    mismatch = e.what();
+  }
+  if (!mismatch.empty()) {
+    dropFrame(*image, mismatch);
+    return;
+  }
   const rclcpp::Time stamp(image->header.stamp);
   if (impl.last_stamp && stamp <= *impl.last_stamp) {
     dropFrame(*image,
