@@ -25,7 +25,6 @@
 #include <tf2_ros/static_transform_broadcaster.h>
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <geometry_msgs/msg/transform_stamped.hpp>
-#include <nlohmann/json.hpp>
 #include <rclcpp/rclcpp.hpp>
 #include <sensor_msgs/msg/camera_info.hpp>
 #include <sensor_msgs/msg/image.hpp>
@@ -34,7 +33,6 @@
 #include <vantorel_base_utils/depth_image_file.hpp>
 #include <vantorel_base_utils/msg/detection_result.hpp>
 #include <vantorel_base_utils/transforms.hpp>
-#include <vantorel_base_utils/yaml_utils.hpp>
 
 #include "service_call.hpp"
 
@@ -42,7 +40,6 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace vbu = vantorel_base_utils;
-using nlohmann::json;
 
 struct ReplayOptions {
   std::string detections;
@@ -84,48 +81,6 @@ std::string readText(const std::string& path) {
   return text.str();
 }
 
-// A JSON file is read as JSON, so that its numbers are taken to the last digit; anything else
-// as YAML.
-json readDocument(const std::string& path) {
-  if (fs::path(path).extension() == ".json") {
-    return json::parse(readText(path));
-  }
-  return vbu::readYamlToJson(path, rclcpp::get_logger("replay_frame"));
-}
-
-// The transform of a file in either form, as it stands there: the document form is checked
-// by the library's reader, then its quaternion taken as written.
-geometry_msgs::msg::Transform readTransform(const std::string& path) {
-  try {
-    const json document = readDocument(path);
-    geometry_msgs::msg::Transform transform;
-    if (document.contains("translation") && document.at("translation").is_array()) {
-      vbu::toEigenTransform(document);
-      const json& t = document.at("translation");
-      const json& q = document.at("rotation");
-      transform.translation.x = t[0];
-      transform.translation.y = t[1];
-      transform.translation.z = t[2];
-      transform.rotation.w = q[0];
-      transform.rotation.x = q[1];
-      transform.rotation.y = q[2];
-      transform.rotation.z = q[3];
-      return transform;
-    }
-    const json& named = document.contains("transform") ? document.at("transform") : document;
-    transform.translation.x = named.at("translation").at("x").get<double>();
-    transform.translation.y = named.at("translation").at("y").get<double>();
-    transform.translation.z = named.at("translation").at("z").get<double>();
-    transform.rotation.x = named.at("rotation").at("x").get<double>();
-    transform.rotation.y = named.at("rotation").at("y").get<double>();
-    transform.rotation.z = named.at("rotation").at("z").get<double>();
-    transform.rotation.w = named.at("rotation").at("w").get<double>();
-    return transform;
-  } catch (const std::exception& e) {
-    throw std::runtime_error(path + ": not a transform: " + e.what());
-  }
-}
-
 sensor_msgs::msg::Image depthMessage(const cv::Mat& depth) {
   sensor_msgs::msg::Image image;
   image.height = static_cast<std::uint32_t>(depth.rows);
@@ -145,8 +100,8 @@ ReplayInputs readInputs(const ReplayOptions& options) {
   inputs.depth = depthMessage(
       vbu::readDepthImage(options.depth, vbu::cameraModelFromCameraInfo(inputs.camera_info)));
   if (options.transforms) {
-    inputs.camera_to_arm_base = readTransform(options.camera_to_arm_base);
-    inputs.arm_base_to_map = readTransform(options.arm_base_to_map);
+    inputs.camera_to_arm_base = vbu::readTransformFile(options.camera_to_arm_base);
+    inputs.arm_base_to_map = vbu::readTransformFile(options.arm_base_to_map);
   }
   return inputs;
 }
