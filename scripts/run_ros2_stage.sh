@@ -94,7 +94,7 @@ step "real ROS 2 core: $core_text"
 
 # Debian's ament and rosidl Python modules live in the system interpreter.
 export PATH="/usr/bin:$PATH"
-cmake_args=(-DVANTOREL_WARNINGS_AS_ERRORS=ON -DVANTOREL_BUILD_BENCHMARKS=OFF -DVANTOREL_CHECK_STANDINS=ON
+cmake_args=(-DVANTOREL_WARNINGS_AS_ERRORS=ON -DVANTOREL_BUILD_BENCHMARKS=ON -DVANTOREL_CHECK_STANDINS=ON
   --no-warn-unused-cli)
 [ -x /usr/bin/python3 ] && cmake_args+=(-DPython3_EXECUTABLE=/usr/bin/python3)
 if command -v ccache >/dev/null; then
