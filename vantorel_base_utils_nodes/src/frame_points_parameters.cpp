@@ -117,6 +117,14 @@ FramePointsSettings readFramePointsSettings(rclcpp::Node& node) {
     refuseParameter("output_frame", rclcpp::ParameterValue(output), "\"map\" or \"arm_base\"");
   }
   road.frame = output == "map" ? vbu::CloudFrame::Map : vbu::CloudFrame::ArmBase;
+  // A hostile or broken detector result must not take the robot's memory: the points a frame
+  // may make, and the mask pixels it may decode (twice as many, for masks larger than their
+  // instances), are bounded as the frame tool bounds them.
+  const std::int64_t max_points =
+      integerParameter(node, "max_points", std::int64_t{1} << 23, 1, std::int64_t{1} << 40,
+                       "most points one frame may make; a frame with more is dropped");
+  road.max_points = static_cast<std::uint64_t>(max_points);
+  road.max_mask_pixels = 2 * road.max_points;
   // The labelled cloud and the centroids come from the same pass; the per-instance point
   // lists would only be copies.
   road.instance_points = false;
